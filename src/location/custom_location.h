@@ -1,0 +1,31 @@
+// Custom-location mode: a right double-click on the caption switches between the radar site
+// and a latitude, longitude and radius the user types in.
+#pragma once
+
+#include "app/controls.h"
+#include "app/desktop.h"
+
+namespace stormtally {
+
+constexpr std::uint32_t kDoubleClickMs = 500;
+constexpr int kPromptLeftTwips = 7000;
+constexpr int kPromptTopTwips = 3000;
+
+class CustomLocation {
+ public:
+  CustomLocation(Controls& controls, Desktop& desktop) : c_(controls), desktop_(desktop) {}
+
+  void Label1_MouseUp(int button);
+  void off_Click();
+
+ private:
+  void switchOn();
+  void switchOff();
+  // Asks for one value and writes its number back as text; nothing for a number out of range.
+  std::optional<std::string> ask(const char* prompt);
+
+  Controls& c_;
+  Desktop& desktop_;
+};
+
+}  // namespace stormtally
