@@ -71,6 +71,10 @@ const ReaderCase kReaderCases[] = {
     {"NulIsPlainByte", std::string("kl\0sx||1|2", 10), std::string("L\0S", 3), "1", "2"},
 };
 
+void PrintTo(const ReaderCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class SiteTableReader : public ::testing::TestWithParam<ReaderCase> {};
 
 TEST_P(SiteTableReader, AppliesTheLastMatchingLine) {
