@@ -21,7 +21,7 @@ void CustomLocation::Label1_MouseUp(int button) {
   c_.currentRightUp = stamp;
   const std::uint32_t interval =
       static_cast<std::uint32_t>(stamp) - static_cast<std::uint32_t>(c_.previousRightUp);
-  if (interval < kDoubleClickMs) {
+  if (rightUpRecorded_ && interval < kDoubleClickMs) {
     if (c_.USR.value() == 0) {
       switchOn();
     } else {
@@ -29,6 +29,7 @@ void CustomLocation::Label1_MouseUp(int button) {
     }
   }
   c_.previousRightUp = stamp;
+  rightUpRecorded_ = true;
 }
 
 std::optional<std::string> CustomLocation::ask(const char* prompt) {

@@ -26,6 +26,10 @@ class CustomLocation {
 
   Controls& c_;
   Desktop& desktop_;
+  // Whether a right-button release has been recorded since the window was created. The
+  // stamps start at 0, which is also a real tick count (at system start and after every
+  // wrap), so without this a first release within 500 ms of it would switch the mode.
+  bool rightUpRecorded_ = false;
 };
 
 }  // namespace stormtally
