@@ -1,0 +1,58 @@
+// Owners for the Win32 handles the widget holds. Included by *_win.cpp files only.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <string>
+
+#include "app/unique_handle.h"
+
+namespace stormtally {
+
+struct KernelHandleTraits {
+  using Handle = HANDLE;
+  static Handle empty() { return nullptr; }
+  static bool isValid(Handle h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void close(Handle h) { ::CloseHandle(h); }
+};
+
+struct WindowTraits {
+  using Handle = HWND;
+  static Handle empty() { return nullptr; }
+  static bool isValid(Handle h) { return h != nullptr; }
+  static void close(Handle h) { ::DestroyWindow(h); }
+};
+
+struct GdiObjectTraits {
+  using Handle = HGDIOBJ;
+  static Handle empty() { return nullptr; }
+  static bool isValid(Handle h) { return h != nullptr; }
+  static void close(Handle h) { ::DeleteObject(h); }
+};
+
+struct InternetTraits {
+  using Handle = HINTERNET;
+  static Handle empty() { return nullptr; }
+  static bool isValid(Handle h) { return h != nullptr; }
+  static void close(Handle h) { ::WinHttpCloseHandle(h); }
+};
+
+struct IconTraits {
+  using Handle = HICON;
+  static Handle empty() { return nullptr; }
+  static bool isValid(Handle h) { return h != nullptr; }
+  static void close(Handle h) { ::DestroyIcon(h); }
+};
+
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueWindow = UniqueHandle<WindowTraits>;
+using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
+using UniqueInternet = UniqueHandle<InternetTraits>;
+using UniqueIcon = UniqueHandle<IconTraits>;
+
+// Text crosses into Win32 as UTF-16 and back into the core as UTF-8.
+std::wstring widen(const std::string& utf8);
+std::string narrow(const std::wstring& wide);
+
+}  // namespace stormtally

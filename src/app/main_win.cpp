@@ -1,0 +1,31 @@
+// Start-up of the widget on Windows: one window, one thread, no command line.
+#include "app/handles_win.h"
+#include "app/widget.h"
+#include "app/window_win.h"
+#include "query/http_client_win.h"
+#include "version.h"
+#include "viewer/window_titles_win.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  using namespace stormtally;
+  // The mutex lives as long as the process; a copy that finds it already there was started
+  // second and ends before its window is shown.
+  UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, L"Local\\Stormtally.Widget"));
+  const bool anotherInstance = mutex && GetLastError() == ERROR_ALREADY_EXISTS;
+
+  MainWindow window(instance, anotherInstance);
+  WinHttpClient http;
+  WinWindowTitles titles;
+  Widget widget(window, http, titles, STORMTALLY_SERVICE_URL);
+  if (!window.create(widget)) return 1;
+  widget.load();
+
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    // Tab moves between the keyboard-reachable controls, as in a dialog.
+    if (IsDialogMessageW(window.hwnd(), &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return 0;
+}

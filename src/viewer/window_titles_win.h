@@ -1,0 +1,15 @@
+// The desktop's top-level windows through EnumWindows and the ANSI title calls.
+#pragma once
+
+#include "viewer/window_titles.h"
+
+namespace stormtally {
+
+class WinWindowTitles final : public WindowTitles {
+ public:
+  void enumerate(const std::function<void(WindowRef)>& visit) override;
+  int titleLength(WindowRef window) override;
+  std::string title(WindowRef window, int maxChars) override;
+};
+
+}  // namespace stormtally
