@@ -1,5 +1,7 @@
 #include "location/custom_location.h"
 
+#include <limits>
+
 #include "app/lifecycle.h"
 #include "location/number_text.h"
 
@@ -10,6 +12,14 @@ constexpr const char* kMessageTitle = " Stormtally";
 constexpr const char* kPromptTitle = " Custom Location";
 constexpr double kMinRadius = 1;
 constexpr double kMaxRadius = 248;
+
+// The radius text as a number. The text of a double near the top of its range, rounded to 15
+// digits, reads back as beyond the range: such a radius is huge, not absent.
+double radiusValue(const std::string& text) {
+  if (std::optional<double> value = answerValue(text)) return *value;
+  const double huge = std::numeric_limits<double>::max();
+  return !text.empty() && text[0] == '-' ? -huge : huge;
+}
 
 }  // namespace
 
@@ -55,10 +65,8 @@ void CustomLocation::switchOn() {
   c_.USR_LON.setText(ask("Longitude").value_or("0"));
   c_.USR_DISTANCE.setText(ask("Distance in Miles").value_or("0"));
 
-  if (answerValue(c_.USR_DISTANCE.text()).value_or(0) < kMinRadius) c_.USR_DISTANCE.setText("10");
-  if (answerValue(c_.USR_DISTANCE.text()).value_or(0) > kMaxRadius) {
-    c_.USR_DISTANCE.setText("248");
-  }
+  if (radiusValue(c_.USR_DISTANCE.text()) < kMinRadius) c_.USR_DISTANCE.setText("10");
+  if (radiusValue(c_.USR_DISTANCE.text()) > kMaxRadius) c_.USR_DISTANCE.setText("248");
 
   c_.Nexrad_Site.setVisible(false);
   c_.Command1.press();
