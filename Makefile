@@ -1,0 +1,49 @@
+# The two commands: `make run` shows the widget with a live count; `make test` runs every test.
+# Each installs what is missing first (Debian 12), then builds.
+
+SHELL := /bin/bash
+NATIVE := build/native
+WIN := build/mingw32
+JOBS ?= 2
+
+.PHONY: run test deps build native windows unit fuzz e2e bench clean
+
+run: build
+	tools/run.sh $(NATIVE) $(WIN)
+
+test: build
+	@start=$$(date +%s); set -o pipefail; \
+	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS) && \
+	$(MAKE) --no-print-directory fuzz && \
+	$(MAKE) --no-print-directory e2e; rc=$$?; \
+	echo "make test took $$(( $$(date +%s) - start )) s"; exit $$rc
+
+deps:
+	@tools/install-deps.sh
+
+build: deps native windows
+
+native:
+	@cmake --preset native >/dev/null
+	@cmake --build --preset native
+
+windows:
+	@cmake --preset mingw32 >/dev/null
+	@cmake --build --preset mingw32
+
+unit: native
+	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS)
+
+fuzz:
+	@for script in fuzz/run.sh service/fuzz/run.sh; do \
+	  if [ -x $$script ]; then $$script build/fuzz/$$(dirname $$script) 15 || exit 1; fi; \
+	done
+
+e2e: windows
+	@if [ -x tests/e2e/run.sh ]; then tests/e2e/run.sh $(WIN); fi
+
+bench: build
+	@for script in bench/*.sh bench/*/run.sh; do [ -x $$script ] && $$script $(NATIVE); done; true
+
+clean:
+	rm -rf build

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Stormtally needs on Debian 12, and nothing
+# when it is all there already. Needs root (or sudo) only when something is missing.
+set -euo pipefail
+
+packages=(
+  # native build, unit tests, benchmarks, fuzzing
+  cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+  clang-format python3
+  # the Windows widget
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  # running it: Wine (32-bit), a virtual display, input and screenshots
+  wine wine32:i386 xvfb xdotool imagemagick x11-utils
+  # end-to-end tests: private namespaces, certificates
+  iproute2 util-linux openssl ca-certificates
+  # the strike-count service
+  libcpp-httplib-dev libcli11-dev libnetcdf-dev libssl-dev netcdf-bin
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ $status == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[[ $(id -u) -eq 0 ]] || sudo="sudo"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+  "${missing[@]}" >/dev/null
