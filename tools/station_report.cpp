@@ -1,6 +1,5 @@
 #include "station_report.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <set>
 #include <vector>
@@ -69,14 +68,38 @@ const Column* findColumn(const std::vector<Column>& columns, std::string_view na
   return nullptr;
 }
 
-// A decimal number that fills the whole text and lies within [-limit, limit].
+// A plain decimal number (optional sign, digits, optional fraction) that fills the whole text
+// and lies within [-limit, limit]. Anything more, even white space that a number parser would
+// skip, could break the table's lines.
 bool isCoordinate(std::string_view text, double limit) {
-  if (text.empty()) return false;
-  const std::string copy(text);
-  errno = 0;
-  char* end = nullptr;
-  const double value = std::strtod(copy.c_str(), &end);
-  return errno == 0 && end == copy.c_str() + copy.size() && value >= -limit && value <= limit;
+  std::size_t pos = 0;
+  if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) ++pos;
+  std::size_t digits = 0;
+  bool point = false;
+  for (; pos < text.size(); ++pos) {
+    if (text[pos] >= '0' && text[pos] <= '9') {
+      ++digits;
+    } else if (text[pos] == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0) return false;
+  const double value = std::strtod(std::string(text).c_str(), nullptr);
+  return value >= -limit && value <= limit;
+}
+
+// The name is only for people reading the table, but a "|" in it would shift the
+// coordinates into the wrong fields and a control character (a stray CR) would end the line.
+std::string tableSafeName(std::string_view line, const Column& column) {
+  if (column.begin >= line.size()) return {};
+  std::string name(line.substr(column.begin, column.end - column.begin));
+  for (char& ch : name) {
+    if (ch == '|') ch = '/';
+    if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) ch = ' ';
+  }
+  return std::string(trimBlanks(name));
 }
 
 bool isSiteId(std::string_view id) {
@@ -138,12 +161,7 @@ SiteTableResult siteTableFromStationReport(std::string_view report) {
       return failure(lineNumber, "longitude '" + std::string(lonText) + "' is not a longitude");
     }
 
-    // The name is only for people reading the table, but a "|" in it would shift the
-    // coordinates into the wrong fields.
-    std::string siteName(cell(line, *name));
-    for (char& ch : siteName) {
-      if (ch == '|') ch = '/';
-    }
+    const std::string siteName = tableSafeName(line, *name);
 
     result.table += id;
     result.table += '|';

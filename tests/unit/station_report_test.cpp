@@ -69,6 +69,8 @@ const GoodCase kGoodCases[] = {
      "klsx|ST LOU|38.6986|-90.682778\r\n"},
     {"BarInNameCannotShiftFields",
      "ICAO NAME  LAT  LON\n---- ----- ---- ----\nKXYZ A|B   1.5  -2\n", "kxyz|A/B|1.5|-2\r\n"},
+    {"ControlCharactersInNameCannotEndTheLine",
+     "ICAO NAME  LAT  LON\n---- ----- ---- ----\nKXYZ A\rB\t\r 1.5  -2\n", "kxyz|A B|1.5|-2\r\n"},
 };
 
 class StationReport : public ::testing::TestWithParam<GoodCase> {};
@@ -98,6 +100,9 @@ const BadCase kBadCases[] = {
     {"LatitudeNotANumber", kSmallHeader + "KXYZ A     45x   1\n", "line 3:"},
     {"LatitudeOutOfRange", kSmallHeader + "KXYZ A     91    1\n", "line 3:"},
     {"LongitudeOutOfRange", kSmallHeader + "KXYZ A     1     180.1\n", "line 3:"},
+    {"LongitudeAfterControlCharacter", kSmallHeader + "KXYZ A     1     \r2\n", "line 3:"},
+    {"LatitudeInExponentForm", kSmallHeader + "KXYZ A     1e1   2\n", "line 3:"},
+    {"LatitudeNotFinite", kSmallHeader + "KXYZ A     nan   2\n", "line 3:"},
     {"LongitudeMissing", kSmallHeader + "KXYZ A     1\n", "line 3:"},
     {"IdTooShort", kSmallHeader + "KXY  A     1     2\n", "line 3:"},
     {"IdRepeats", kSmallHeader + "KXYZ A     1     2\nKABC B     1     2\nkxyz C     1     2\n",
