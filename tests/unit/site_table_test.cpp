@@ -6,6 +6,8 @@
 #include <iterator>
 #include <string>
 
+#include <unistd.h>
+
 #include "location/site_table.h"
 
 namespace stormtally::testing {
@@ -152,7 +154,7 @@ TEST(ShippedSiteTable, IsExactlyWhatTheToolMakesFromTheStationReport) {
     GTEST_SKIP() << "NOAA station report not found at " << kStationReport
                  << " (only the development machine has the shared reference data)";
   }
-  const std::string made = ::testing::TempDir() + "radars.gis.made";
+  const std::string made = ::testing::TempDir() + "radars.gis." + std::to_string(::getpid());
   const std::string command = std::string("\"") + STORMTALLY_MAKE_SITE_TABLE + "\" \"" +
                               kStationReport + "\" \"" + made + "\" > /dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
