@@ -78,7 +78,8 @@ if [[ $virtual -eq 1 ]]; then
   while kill -0 "${pids[-1]}" 2>/dev/null; do
     sleep 5
     eval "$(xdotool getwindowgeometry --shell "$wid")"
-    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$shot" 2>/dev/null || true
+    import -window root "$state/screen.png" 2>/dev/null &&
+      convert "$state/screen.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$shot" || true
     [[ ${said:-} ]] || { echo "Screenshot (kept up to date): $shot"; said=1; }
     sleep 55
   done
