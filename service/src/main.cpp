@@ -1,0 +1,203 @@
+// strikecountd: counts lightning flashes near a point over the last minutes, over HTTPS.
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <condition_variable>
+#include <csignal>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "count_query.h"
+#include "http_front.h"
+#include "log.h"
+#include "sources.h"
+#include "strike_service.h"
+
+using namespace strikecount;
+
+namespace {
+
+std::atomic<int> g_signal{0};
+void OnSignal(int sig) {
+  g_signal = sig;
+}
+
+bool ParseLatLon(const std::string& text, double& lat, double& lon) {
+  const size_t comma = text.find(',');
+  if (comma == std::string::npos) return false;
+  return ParsePlainDecimal(std::string_view(text).substr(0, comma), lat) &&
+         ParsePlainDecimal(std::string_view(text).substr(comma + 1), lon) && lat >= -90 &&
+         lat <= 90 && lon >= -180 && lon <= 180;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "strikecountd: answers GET /counter/Strike_Counter.php?lat=..&lon=..&distance=.. "
+      "with the number of lightning flashes within `distance` statute miles in the last "
+      "minutes."};
+  int https_port = 48443, http_port = 0;
+  std::string bind = "127.0.0.1", cert, key;
+  double window_minutes = 15, stale_after_minutes = 5;
+  std::string glm_dir, platform = "G19", feed, demo, clock_text = "system";
+  double poll_seconds = 2;
+  std::uint64_t demo_seed = 20250407;
+  std::size_t max_flashes = 2'000'000, max_connections = 1024;
+  int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+
+  app.add_option("--https-port", https_port, "HTTPS port; 0 turns HTTPS off")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--http-port", http_port, "plain HTTP port for use behind a proxy; 0 = off")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--bind", bind, "address to listen on")->capture_default_str();
+  app.add_option("--cert", cert, "server certificate chain (PEM), needed for HTTPS")
+      ->check(CLI::ExistingFile);
+  app.add_option("--key", key, "server private key (PEM), needed for HTTPS")
+      ->check(CLI::ExistingFile);
+  app.add_option("--window-minutes", window_minutes,
+                 "count flashes whose first event lies in the last W minutes")
+      ->capture_default_str()
+      ->check(CLI::Range(0.1, 1440.0));
+  app.add_option("--stale-after", stale_after_minutes,
+                 "minutes without new data after which counts give way to 503; 0 = never "
+                 "(applies with --clock system)")
+      ->capture_default_str()
+      ->check(CLI::Range(0.0, 1440.0));
+  auto* glm_opt = app.add_option("--glm-dir", glm_dir, "directory filled with GLM L2 LCFA files");
+  app.add_option("--platform", platform,
+                 "take GLM files of this satellite only (G16, G17, G18, G19), so that no flash "
+                 "counts twice")
+      ->capture_default_str();
+  app.add_option("--poll-seconds", poll_seconds, "how often to look into --glm-dir")
+      ->capture_default_str()
+      ->check(CLI::Range(0.1, 3600.0));
+  auto* feed_opt = app.add_option(
+      "--feed", feed,
+      "strike feed: a growing file of time,lat,lon lines (CSV or NDJSON), or - for standard input");
+  auto* demo_opt = app.add_option("--demo", demo, "SIMULATED thunderstorms near LAT,LON");
+  app.add_option("--demo-seed", demo_seed, "random seed of the demo storms")->capture_default_str();
+  app.add_option("--clock", clock_text, "system | newest-data | fixed:YYYY-MM-DDThh:mm:ssZ")
+      ->capture_default_str();
+  app.add_option("--max-flashes", max_flashes, "cap on flashes held; beyond it the oldest go")
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{1}, std::size_t{200'000'000}));
+  app.add_option("--threads", threads, "network threads")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 256));
+  app.add_option("--max-connections", max_connections, "open client connections at most")
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1'000'000}));
+  glm_opt->excludes(feed_opt)->excludes(demo_opt);
+  feed_opt->excludes(demo_opt);
+  CLI11_PARSE(app, argc, argv);
+
+  ServiceOptions options;
+  options.window = static_cast<TimeMs>(window_minutes * kMsPerMinute);
+  options.stale_after = static_cast<TimeMs>(stale_after_minutes * kMsPerMinute);
+  options.max_flashes = max_flashes;
+  const auto clock = ParseClockSpec(clock_text);
+  if (!clock) {
+    std::fprintf(stderr, "--clock: expected system, newest-data or fixed:<ISO 8601 time>\n");
+    return 2;
+  }
+  options.clock = *clock;
+  double demo_lat = 0, demo_lon = 0;
+  if (!glm_dir.empty()) {
+    options.source = SourceKind::kGlm;
+    options.source_detail = "GLM L2 LCFA files of " + platform + " in " + glm_dir;
+  } else if (!feed.empty()) {
+    options.source = SourceKind::kFeed;
+    options.source_detail =
+        "strike feed " + (feed == "-" ? std::string("on standard input") : feed);
+  } else if (!demo.empty()) {
+    if (!ParseLatLon(demo, demo_lat, demo_lon)) {
+      std::fprintf(stderr, "--demo: expected LAT,LON in decimal degrees, e.g. 38.699,-90.683\n");
+      return 2;
+    }
+    if (options.clock.kind != ClockSpec::Kind::kSystem) {
+      std::fprintf(stderr, "--demo runs on the system clock only\n");
+      return 2;
+    }
+    options.source = SourceKind::kDemo;
+    options.source_detail = "SIMULATED thunderstorms near " + demo;
+  } else {
+    std::fprintf(stderr, "name a source: --glm-dir DIR, --feed FILE|- or --demo LAT,LON\n");
+    return 2;
+  }
+  if (https_port == 0 && http_port == 0) {
+    std::fprintf(stderr, "both --https-port and --http-port are 0: nothing to serve on\n");
+    return 2;
+  }
+  if (https_port != 0 && (cert.empty() || key.empty())) {
+    std::fprintf(stderr, "HTTPS needs --cert and --key (or --https-port 0 with --http-port)\n");
+    return 2;
+  }
+
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+
+  StrikeService service(options);
+  HttpHooks hooks;
+  hooks.handle = [&service](std::string_view method, std::string_view target) {
+    return service.Handle(method, target);
+  };
+  hooks.answered = [&service](int status, double seconds) {
+    service.metrics().RecordRequest(status, seconds);
+  };
+  hooks.connections = [&service](int delta) {
+    delta > 0 ? service.metrics().ConnectionOpened() : service.metrics().ConnectionClosed();
+  };
+  HttpLimits limits;
+  limits.max_connections = max_connections;
+  HttpFront front(hooks, limits);
+  try {
+    if (https_port != 0) {
+      const auto port = front.ListenTls(bind, static_cast<std::uint16_t>(https_port), cert, key);
+      LogInfo("serving HTTPS on " + bind + ":" + std::to_string(port));
+    }
+    if (http_port != 0) {
+      const auto port = front.ListenPlain(bind, static_cast<std::uint16_t>(http_port));
+      LogInfo("serving plain HTTP on " + bind + ":" + std::to_string(port));
+    }
+  } catch (const std::exception& e) {
+    LogError(e.what());
+    return 1;
+  }
+
+  std::unique_ptr<Source> source;
+  switch (options.source) {
+    case SourceKind::kGlm:
+      source = std::make_unique<GlmDirectorySource>(service, glm_dir, platform,
+                                                    static_cast<TimeMs>(poll_seconds * 1000));
+      break;
+    case SourceKind::kFeed:
+      source = std::make_unique<FeedSource>(service, feed);
+      break;
+    case SourceKind::kDemo:
+      LogWarning("DEMO MODE: counts come from SIMULATED thunderstorms near " + demo +
+                 ", not from real lightning");
+      source = std::make_unique<DemoSource>(service, demo_lat, demo_lon, demo_seed);
+      break;
+  }
+  LogInfo("window " + std::to_string(window_minutes) + " min, clock " + clock_text +
+          ", stale after " + std::to_string(stale_after_minutes) + " min, at most " +
+          std::to_string(max_flashes) + " flashes");
+  source->Start();
+  front.Start(threads);
+
+  while (g_signal == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    static int ticks = 0;
+    if (++ticks % 4 == 0) service.Maintain();
+  }
+  LogInfo("stopping on signal " + std::to_string(g_signal.load()));
+  front.Stop();
+  source->Stop();
+  return 0;
+}

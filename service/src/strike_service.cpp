@@ -1,0 +1,263 @@
+#include "strike_service.h"
+
+#include <cmath>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "count_query.h"
+#include "log.h"
+
+namespace strikecount {
+namespace {
+
+// No lightning data predates the satellites; a time far ahead of the system clock is a broken
+// clock upstream. Either would otherwise drag the "newest data" clock along.
+constexpr TimeMs kEarliestPlausible = 946684800000;  // 2000-01-01
+constexpr TimeMs kFutureAllowance = 24 * 60 * kMsPerMinute;
+
+const char* SourceName(SourceKind kind) {
+  switch (kind) {
+    case SourceKind::kGlm:
+      return "glm";
+    case SourceKind::kFeed:
+      return "feed";
+    case SourceKind::kDemo:
+      return "demo";
+  }
+  return "?";
+}
+
+const char* ClockName(ClockSpec::Kind kind) {
+  switch (kind) {
+    case ClockSpec::Kind::kSystem:
+      return "system";
+    case ClockSpec::Kind::kFixed:
+      return "fixed";
+    case ClockSpec::Kind::kNewestData:
+      return "newest-data";
+  }
+  return "?";
+}
+
+HttpReply Text(int status, std::string body) {
+  HttpReply reply;
+  reply.status = status;
+  reply.body = std::move(body);
+  return reply;
+}
+
+}  // namespace
+
+std::optional<ClockSpec> ParseClockSpec(std::string_view text) {
+  ClockSpec spec;
+  if (text == "system") return spec;
+  if (text == "newest-data") {
+    spec.kind = ClockSpec::Kind::kNewestData;
+    return spec;
+  }
+  const std::string_view prefix = "fixed:";
+  if (text.substr(0, prefix.size()) == prefix) {
+    const auto t = ParseIso8601(text.substr(prefix.size()));
+    if (!t) return std::nullopt;
+    spec.kind = ClockSpec::Kind::kFixed;
+    spec.fixed = *t;
+    return spec;
+  }
+  return std::nullopt;
+}
+
+StrikeService::StrikeService(ServiceOptions options) : options_(std::move(options)) {}
+
+std::optional<TimeMs> StrikeService::NewestData() const {
+  const TimeMs t = newest_data_.load();
+  return t == kNone ? std::nullopt : std::optional<TimeMs>(t);
+}
+
+TimeMs StrikeService::Now() const {
+  switch (options_.clock.kind) {
+    case ClockSpec::Kind::kFixed:
+      return options_.clock.fixed;
+    case ClockSpec::Kind::kNewestData:
+      return NewestData().value_or(options_.wall_clock());
+    case ClockSpec::Kind::kSystem:
+      break;
+  }
+  return options_.wall_clock();
+}
+
+void StrikeService::Ingest(const std::vector<Flash>& flashes, std::optional<TimeMs> data_time) {
+  std::lock_guard<std::mutex> guard(ingest_mutex_);
+  const TimeMs wall = options_.wall_clock();
+  const TimeMs latest_plausible = wall + kFutureAllowance;
+  auto plausible = [&](TimeMs t) { return t >= kEarliestPlausible && t <= latest_plausible; };
+
+  TimeMs newest = newest_data_.load();
+  if (data_time && plausible(*data_time)) newest = std::max(newest, *data_time);
+  for (const Flash& f : flashes) {
+    if (plausible(f.time)) newest = std::max(newest, f.time);
+  }
+  newest_data_.store(newest);
+  last_arrival_.store(wall);
+
+  const TimeMs cutoff = Now() - options_.window;
+  std::vector<Flash> keep;
+  keep.reserve(flashes.size());
+  std::uint64_t implausible = 0, outside = 0, invalid = 0;
+  for (const Flash& f : flashes) {
+    if (!plausible(f.time)) {
+      ++implausible;
+    } else if (!(f.lat >= -90 && f.lat <= 90 && f.lon >= -180 && f.lon <= 180)) {
+      ++invalid;
+    } else if (f.time < cutoff) {
+      ++outside;
+    } else {
+      keep.push_back(f);
+    }
+  }
+  metrics_.CountDropped(Metrics::Dropped::kImplausibleTime, implausible);
+  metrics_.CountDropped(Metrics::Dropped::kInvalid, invalid);
+  metrics_.CountDropped(Metrics::Dropped::kOutsideWindow, outside);
+  index_.Insert(keep);
+  metrics_.CountIngested(keep.size());
+  metrics_.CountDropped(Metrics::Dropped::kOutsideWindow, index_.EvictBefore(cutoff));
+
+  const std::size_t capped = index_.EvictOldestBeyond(options_.max_flashes);
+  if (capped > 0) {
+    metrics_.CountDropped(Metrics::Dropped::kCap, capped);
+    LogWarning("flash cap of " + std::to_string(options_.max_flashes) + " reached: dropped the " +
+               std::to_string(capped) + " oldest flashes; counts now miss them");
+  }
+}
+
+void StrikeService::Maintain() {
+  std::lock_guard<std::mutex> guard(ingest_mutex_);
+  metrics_.CountDropped(Metrics::Dropped::kOutsideWindow,
+                        index_.EvictBefore(Now() - options_.window));
+}
+
+void StrikeService::ReportSourceProblem(std::string message) {
+  const TimeMs wall = options_.wall_clock();
+  std::lock_guard<std::mutex> guard(problem_mutex_);
+  // A source that keeps failing the same way is logged once a minute, not at every poll.
+  if (message != last_problem_ || last_problem_logged_ == kNone ||
+      wall - last_problem_logged_ >= kMsPerMinute) {
+    LogWarning(message);
+    last_problem_logged_ = wall;
+  }
+  last_problem_ = std::move(message);
+  last_problem_time_ = wall;
+}
+
+bool StrikeService::Fresh(std::string* reason) const {
+  const auto newest = NewestData();
+  if (!newest) {
+    if (reason)
+      *reason =
+          std::string("no data received yet from the ") + SourceName(options_.source) + " source";
+    return false;
+  }
+  if (options_.clock.kind != ClockSpec::Kind::kSystem || options_.stale_after <= 0) return true;
+  const TimeMs age = options_.wall_clock() - *newest;
+  if (age > options_.stale_after) {
+    if (reason) {
+      *reason = "data feed is stale: newest data is " + std::to_string(age / kMsPerSecond) +
+                " s old (limit " + std::to_string(options_.stale_after / kMsPerSecond) + " s)";
+    }
+    return false;
+  }
+  return true;
+}
+
+HttpReply StrikeService::Handle(std::string_view method, std::string_view target) {
+  if (method != "GET" && method != "HEAD") return Text(405, "only GET and HEAD are served\n");
+  const size_t question = target.find('?');
+  const std::string_view path = target.substr(0, question);
+  const std::string_view query =
+      question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
+  if (path == kCountPath) return Count(query);
+  if (path == "/healthz") return Health();
+  if (path == "/metrics") return RenderMetrics();
+  return Text(404, "not found\n");
+}
+
+HttpReply StrikeService::Count(std::string_view query) {
+  const CountQueryResult parsed = ParseCountQuery(query);
+  if (!parsed.query) return Text(400, parsed.error + "\n");
+  std::string reason;
+  if (!Fresh(&reason)) return Text(503, reason + "\n");
+  const TimeMs now = Now();
+  const CountQuery& q = *parsed.query;
+  const std::uint64_t n = index_.Count(q.lat, q.lon, q.distance_miles, now - options_.window, now);
+  return Text(200, std::to_string(n));
+}
+
+HttpReply StrikeService::Health() {
+  std::string reason;
+  const bool fresh = Fresh(&reason);
+  const auto newest = NewestData();
+  const TimeMs now = Now();
+  nlohmann::json doc;
+  doc["status"] = fresh ? "ok" : "unavailable";
+  if (!fresh) doc["reason"] = reason;
+  doc["source"] = SourceName(options_.source);
+  doc["source_detail"] = options_.source_detail;
+  doc["simulated"] = options_.source == SourceKind::kDemo;
+  if (options_.source == SourceKind::kDemo) {
+    doc["notice"] = "SIMULATED lightning from the demo source, not real data";
+  }
+  doc["clock"] = ClockName(options_.clock.kind);
+  doc["now"] = FormatIso8601(now);
+  doc["window_minutes"] = static_cast<double>(options_.window) / kMsPerMinute;
+  doc["flashes_held"] = index_.size();
+  doc["max_flashes"] = options_.max_flashes;
+  if (newest) {
+    doc["newest_data"] = FormatIso8601(*newest);
+    doc["newest_data_age_seconds"] = static_cast<double>(now - *newest) / 1000.0;
+  }
+  {
+    std::lock_guard<std::mutex> guard(problem_mutex_);
+    if (!last_problem_.empty()) {
+      doc["last_problem"] = last_problem_;
+      doc["last_problem_at"] = FormatIso8601(last_problem_time_);
+    }
+  }
+  HttpReply reply;
+  reply.status = fresh ? 200 : 503;
+  reply.content_type = "application/json";
+  reply.body = doc.dump() + "\n";
+  return reply;
+}
+
+HttpReply StrikeService::RenderMetrics() {
+  std::string out = metrics_.Render();
+  char buf[256];
+  auto gauge = [&](const char* name, const char* help, double value) {
+    std::snprintf(buf, sizeof buf, "# HELP %s %s\n# TYPE %s gauge\n%s %.17g\n", name, help, name,
+                  name, value);
+    out += buf;
+  };
+  const auto newest = NewestData();
+  const TimeMs last = last_arrival_.load();
+  const double nan = std::nan("");
+  gauge("strikecount_flashes_held", "Flashes held in the index now.",
+        static_cast<double>(index_.size()));
+  gauge("strikecount_flashes_max", "Cap on flashes held; beyond it the oldest are dropped.",
+        static_cast<double>(options_.max_flashes));
+  gauge("strikecount_window_seconds", "Counting window.",
+        static_cast<double>(options_.window) / 1000.0);
+  gauge("strikecount_newest_data_age_seconds",
+        "Age of the newest data (flash or GLM file end) by the service clock.",
+        newest ? static_cast<double>(Now() - *newest) / 1000.0 : nan);
+  gauge("strikecount_last_arrival_age_seconds", "Wall-clock time since a source last delivered.",
+        last == kNone ? nan : static_cast<double>(options_.wall_clock() - last) / 1000.0);
+  gauge("strikecount_fresh", "1 when counts are served, 0 when answering 503 (stale or no data).",
+        Fresh(nullptr) ? 1.0 : 0.0);
+  gauge("strikecount_simulated", "1 when the demo source feeds SIMULATED lightning.",
+        options_.source == SourceKind::kDemo ? 1.0 : 0.0);
+  HttpReply reply;
+  reply.content_type = "text/plain; version=0.0.4";
+  reply.body = std::move(out);
+  return reply;
+}
+
+}  // namespace strikecount

@@ -1,0 +1,94 @@
+// The strike-count service without its network front: what it holds, how it answers.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "flash_index.h"
+#include "metrics.h"
+#include "time_util.h"
+
+namespace strikecount {
+
+// Where "now" comes from. Replays of old files and tests need a clock that can be set.
+struct ClockSpec {
+  enum class Kind { kSystem, kFixed, kNewestData };
+  Kind kind = Kind::kSystem;
+  TimeMs fixed = 0;
+};
+// "system", "newest-data" or "fixed:<ISO 8601>".
+std::optional<ClockSpec> ParseClockSpec(std::string_view text);
+
+enum class SourceKind { kGlm, kFeed, kDemo };
+
+struct ServiceOptions {
+  SourceKind source = SourceKind::kGlm;
+  std::string source_detail;  // for /healthz and logs, e.g. "G19 files in /srv/glm"
+  TimeMs window = 15 * kMsPerMinute;
+  TimeMs stale_after = 5 * kMsPerMinute;  // 0: never answer "stale"
+  ClockSpec clock;
+  std::size_t max_flashes = 2'000'000;
+  std::function<TimeMs()> wall_clock = SystemNowMs;  // the system clock; tests set their own
+};
+
+struct HttpReply {
+  int status = 200;
+  std::string content_type = "text/plain";
+  std::string body;
+};
+
+inline constexpr std::string_view kCountPath = "/counter/Strike_Counter.php";
+
+class StrikeService {
+ public:
+  explicit StrikeService(ServiceOptions options);
+
+  // A batch from a source. `data_time` tells how far the source has delivered (the end of a GLM
+  // file, the time of a feed line), also when the batch is empty.
+  void Ingest(const std::vector<Flash>& flashes, std::optional<TimeMs> data_time);
+
+  // Drops flashes that have left the window. Called about once a second.
+  void Maintain();
+
+  // Answers one request. `target` is the raw request target (path and query).
+  HttpReply Handle(std::string_view method, std::string_view target);
+
+  // A source's trouble (a corrupt file, a lost feed), shown on /healthz until the next one.
+  void ReportSourceProblem(std::string message);
+
+  TimeMs Now() const;
+  // How far the sources have delivered, if they have delivered anything.
+  std::optional<TimeMs> NewestData() const;
+  // Whether counts can be trusted now; `reason` says why not.
+  bool Fresh(std::string* reason) const;
+
+  Metrics& metrics() { return metrics_; }
+  const FlashIndex& index() const { return index_; }
+  const ServiceOptions& options() const { return options_; }
+
+ private:
+  HttpReply Count(std::string_view query);
+  HttpReply Health();
+  HttpReply RenderMetrics();
+
+  static constexpr TimeMs kNone = INT64_MIN;
+
+  const ServiceOptions options_;
+  FlashIndex index_;
+  Metrics metrics_;
+  std::mutex ingest_mutex_;
+  std::atomic<TimeMs> newest_data_{kNone};   // by data time
+  std::atomic<TimeMs> last_arrival_{kNone};  // by wall clock
+  mutable std::mutex problem_mutex_;
+  std::string last_problem_;
+  TimeMs last_problem_time_ = kNone;
+  TimeMs last_problem_logged_ = kNone;
+};
+
+}  // namespace strikecount
