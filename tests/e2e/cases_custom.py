@@ -1,0 +1,1 @@
+"""Cases added as the features arrive."""

@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# End-to-end tests of the widget: the real stormtally.exe under Wine on a private X server,
+# driven with real keyboard and mouse input, against an HTTPS server on loopback.
+#
+# Usage: tests/e2e/run.sh BUILD_DIR [--group NAME]... [--case NAME]... [--list] [--keep]
+#   BUILD_DIR  the Windows build folder that holds src/stormtally.exe (and radars.gis beside
+#              it) and tests/e2e/st_*.exe. The Wine prefix is kept in BUILD_DIR/e2e-wineprefix
+#              and screenshots go to BUILD_DIR/e2e-artifacts.
+#   --group    run only these groups (default: every group but "slow"; "all" runs every group)
+#   --case     run only these cases
+#   --list     list the cases and exit
+#   --keep     keep the run's temporary folder (certificates, server log) for a look afterwards
+#   --exec CMD run the shell command CMD in the prepared environment instead of the tests
+# Environment: E2E_HELPERS_DIR overrides where the st_*.exe helpers are found.
+#
+# Everything runs in private mount, network and PID namespaces: loopback is the only network,
+# so port 48443 cannot clash with anything, the test authority is added to the certificate
+# bundle only inside them, and every process started here dies with the run.
+# The last line of the output is "e2e: N passed, M failed"; the exit status is non-zero on
+# any failure.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+die() {
+  echo "e2e: $*" >&2
+  echo "e2e: 0 passed, 1 failed"
+  exit 1
+}
+
+if [[ $# -lt 1 || $1 == -* ]]; then
+  sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+  exit 2
+fi
+
+if [[ -z ${STORMTALLY_E2E_INSIDE:-} ]]; then
+  [[ $(id -u) == 0 ]] || die "needs root, for the private namespaces and the bind mount"
+  for tool in unshare ip wine wineserver Xvfb xdotool import openssl python3 flock; do
+    command -v "$tool" >/dev/null || die "missing tool: $tool"
+  done
+  build=$(cd "$1" 2>/dev/null && pwd) || die "no build folder $1"
+  shift
+  # One run per build folder at a time: the Wine prefix lives there.
+  exec 9>"$build/.e2e.lock"
+  flock -n 9 || die "another run holds $build/.e2e.lock"
+  export STORMTALLY_E2E_INSIDE=1
+  exec unshare --mount --net --pid --fork --kill-child --mount-proc \
+    "$0" "$build" "$@"
+fi
+
+# ---- inside the namespaces from here on ----
+build=$1
+shift
+
+exe=$build/src/stormtally.exe
+[[ -f $exe ]] || exe=$build/stormtally.exe
+helpers=${E2E_HELPERS_DIR:-$build/tests/e2e}
+keep=0
+exec_cmd=
+args=()
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --keep) keep=1 ;;
+    --exec) exec_cmd=$2; shift ;;
+    *) args+=("$1") ;;
+  esac
+  shift
+done
+
+ip link set lo up
+# A private /tmp: X server sockets, the wineserver's socket folder and the run's files.
+mount -t tmpfs -o mode=1777 tmpfs /tmp
+work=$(mktemp -d /tmp/stormtally-e2e.XXXXXX)
+artifacts=$build/e2e-artifacts
+mkdir -p "$artifacts"
+
+pids=()
+# shellcheck disable=SC2317  # runs from the EXIT trap
+cleanup() {
+  local rc=$?
+  set +e
+  if [[ -n ${WINEPREFIX:-} ]]; then
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+  fi
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  if ((keep)); then
+    rm -rf "$artifacts/last-run"
+    mkdir -p "$artifacts/last-run"
+    cp -r "$work"/. "$artifacts/last-run/"
+  fi
+  exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# ---- certificates: a test authority, a server certificate for localhost it signs, and a
+# second authority that no bundle holds, for the case where the certificate is not trusted.
+make_authority() { # name subject
+  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 7 -subj "/CN=$2" \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+    -keyout "$work/$1.key" -out "$work/$1.crt" 2>/dev/null
+}
+make_server_cert() { # name authority
+  openssl req -new -newkey rsa:2048 -nodes -sha256 -subj "/CN=localhost" \
+    -keyout "$work/$1.key" -out "$work/$1.csr" 2>/dev/null
+  printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
+    "extendedKeyUsage=serverAuth" "subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1" \
+    >"$work/$1.ext"
+  openssl x509 -req -sha256 -days 7 -in "$work/$1.csr" -CA "$work/$2.crt" -CAkey "$work/$2.key" \
+    -CAcreateserial -extfile "$work/$1.ext" -out "$work/$1.crt" 2>/dev/null
+}
+make_authority test-ca "Stormtally E2E Test Authority $$-$RANDOM"
+make_server_cert server test-ca
+make_authority rogue-ca "Stormtally E2E Untrusted Authority $$-$RANDOM"
+make_server_cert rogue-server rogue-ca
+
+system_bundle=/etc/ssl/certs/ca-certificates.crt
+cp "$system_bundle" "$work/system-bundle.crt"
+cat "$work/system-bundle.crt" "$work/test-ca.crt" >"$work/bundle.crt"
+# Only this mount namespace sees the test authority; the machine's bundle is untouched.
+mount --bind "$work/bundle.crt" "$system_bundle"
+
+# ---- X server
+display=99
+while [[ -e /tmp/.X$display-lock || -e /tmp/.X11-unix/X$display ]]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=:$display
+for _ in $(seq 100); do
+  [[ -S /tmp/.X11-unix/X$display ]] && break
+  sleep 0.05
+done
+[[ -S /tmp/.X11-unix/X$display ]] || die "Xvfb did not start (see $work/xvfb.log)"
+
+# ---- Wine: one prefix per build folder, made once; one wineserver for the whole run.
+export WINEPREFIX=$build/e2e-wineprefix
+export WINEARCH=win32
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=-all
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+  echo "e2e: making the Wine prefix $WINEPREFIX (once)"
+  wineboot -i >"$work/wineboot.log" 2>&1 || die "wineboot failed (see $work/wineboot.log)"
+  wineserver -w
+fi
+wineserver -p || die "could not start a persistent wineserver"
+wineboot >/dev/null 2>&1 || true # starts the prefix's services before the first test
+
+# ---- the strike-count service
+control=$work/server-control.json
+server_log=$work/server-log.jsonl
+: >"$server_log"
+python3 "$here/server.py" --port 48443 --cert "$work/server.crt" --key "$work/server.key" \
+  --untrusted-cert "$work/rogue-server.crt" --untrusted-key "$work/rogue-server.key" \
+  --control "$control" --log "$server_log" >"$work/server.out" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  grep -q '"ready"' "$server_log" && break
+  sleep 0.05
+done
+grep -q '"ready"' "$server_log" || die "the test server did not start (see $work/server.out)"
+
+export PYTHONDONTWRITEBYTECODE=1 # nothing written into the source tree
+export E2E_EXE=$exe E2E_HELPERS=$helpers E2E_WORK=$work E2E_ARTIFACTS=$artifacts
+export E2E_CONTROL=$control E2E_SERVER_LOG=$server_log E2E_DISPLAY=$display
+export E2E_BUNDLE=$work/bundle.crt E2E_SYSTEM_BUNDLE=$work/system-bundle.crt
+export E2E_TEST_CA=$work/test-ca.crt
+set +e
+if [[ -n $exec_cmd ]]; then
+  bash -c "$exec_cmd"
+else
+  python3 "$here/e2e.py" "${args[@]}"
+fi
+rc=$?
+set -e
+exit $rc

@@ -1,0 +1,164 @@
+#!/usr/bin/env python3
+"""The strike-count service as the end-to-end tests need it: an HTTPS server on loopback whose
+answer each test sets, and which logs every request it receives.
+
+The answer is read afresh for every connection from a JSON control file, so a test changes it
+by rewriting that file (write a temporary file, then rename it over the control file):
+
+  {"mode": "answer", "status": 200, "body": "17.9"}   answer with this status and body
+  {"mode": "hang", "seconds": 25}                      read the request, then say nothing
+                                                       for that long and close
+  {"mode": "raw", "bytes": "..."}                      send these bytes instead of an HTTP
+                                                       answer and close
+  {"mode": "close"}                                    close right after the request
+  any of them with "cert": "untrusted"                 present a certificate from a
+                                                       authority no bundle holds
+
+Every event is one JSON line in the log file:
+  {"t": 1700000000.123, "event": "request", "line": "GET /... HTTP/1.1", "path": "/...",
+   "mode": "answer"}
+  {"t": ..., "event": "tls_error", "error": "..."}      a handshake the client broke off
+  {"t": ..., "event": "ready", "port": 48443}           once, when the server listens
+"""
+
+import argparse
+import http.server
+import json
+import os
+import socket
+import socketserver
+import ssl
+import sys
+import threading
+import time
+
+DEFAULT_BEHAVIOUR = {"mode": "answer", "status": 200, "body": "0"}
+
+
+class Log:
+    def __init__(self, path):
+        self.path = path
+        self.lock = threading.Lock()
+
+    def write(self, **fields):
+        fields = {"t": round(time.time(), 3), **fields}
+        with self.lock, open(self.path, "a", encoding="utf-8") as f:
+            f.write(json.dumps(fields) + "\n")
+
+
+def read_behaviour(path):
+    try:
+        with open(path, encoding="utf-8") as f:
+            return {**DEFAULT_BEHAVIOUR, **json.load(f)}
+    except (OSError, ValueError):
+        return dict(DEFAULT_BEHAVIOUR)
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "StrikeCountTest/1.0"
+
+    def log_message(self, fmt, *args):  # the JSON log is the only log
+        pass
+
+    def do_GET(self):
+        behaviour = self.connection.behaviour
+        self.server.log.write(event="request", line=self.requestline, path=self.path,
+                              mode=behaviour["mode"])
+        mode = behaviour["mode"]
+        if mode == "hang":
+            deadline = time.time() + float(behaviour.get("seconds", 25))
+            while time.time() < deadline and not self.server.stopping.is_set():
+                time.sleep(0.1)
+            self.close_connection = True
+            return
+        if mode == "raw":
+            self.wfile.write(behaviour.get("bytes", "").encode("latin-1"))
+            self.wfile.flush()
+            self.close_connection = True
+            return
+        if mode == "close":
+            self.close_connection = True
+            return
+        body = str(behaviour.get("body", "")).encode("latin-1")
+        self.send_response(int(behaviour.get("status", 200)))
+        self.send_header("Content-Type", "text/html; charset=UTF-8")
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(body)
+        self.close_connection = True
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, address, family, contexts, control, log):
+        self.address_family = family
+        self.contexts = contexts
+        self.control = control
+        self.log = log
+        self.stopping = threading.Event()
+        super().__init__(address, Handler, bind_and_activate=False)
+        if family == socket.AF_INET6:
+            # One socket for ::1 and 127.0.0.1, whichever "localhost" resolves to first.
+            self.socket.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
+        self.server_bind()
+        self.server_activate()
+
+    def get_request(self):
+        raw, peer = self.socket.accept()
+        behaviour = read_behaviour(self.control)
+        context = self.contexts["untrusted" if behaviour.get("cert") == "untrusted" else "test"]
+        tls = context.wrap_socket(raw, server_side=True, do_handshake_on_connect=False)
+        tls.behaviour = behaviour
+        return tls, peer
+
+    def process_request_thread(self, request, client_address):
+        try:
+            request.settimeout(30)
+            request.do_handshake()
+        except (ssl.SSLError, OSError) as e:
+            self.log.write(event="tls_error", error=str(e))
+            self.shutdown_request(request)
+            return
+        super().process_request_thread(request, client_address)
+
+    def handle_error(self, request, client_address):
+        self.log.write(event="handler_error", error=repr(sys.exc_info()[1]))
+
+
+def context(cert, key):
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.load_cert_chain(cert, key)
+    return ctx
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    p.add_argument("--port", type=int, default=48443)
+    p.add_argument("--cert", required=True)
+    p.add_argument("--key", required=True)
+    p.add_argument("--untrusted-cert", required=True)
+    p.add_argument("--untrusted-key", required=True)
+    p.add_argument("--control", required=True)
+    p.add_argument("--log", required=True)
+    args = p.parse_args()
+
+    contexts = {"test": context(args.cert, args.key),
+                "untrusted": context(args.untrusted_cert, args.untrusted_key)}
+    log = Log(args.log)
+    try:
+        server = Server(("::", args.port), socket.AF_INET6, contexts, args.control, log)
+    except OSError:
+        server = Server(("127.0.0.1", args.port), socket.AF_INET, contexts, args.control, log)
+    log.write(event="ready", port=args.port, pid=os.getpid())
+    try:
+        server.serve_forever(poll_interval=0.1)
+    finally:
+        server.stopping.set()
+
+
+if __name__ == "__main__":
+    main()
