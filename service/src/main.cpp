@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -185,9 +186,11 @@ int main(int argc, char** argv) {
       source = std::make_unique<DemoSource>(service, demo_lat, demo_lon, demo_seed);
       break;
   }
-  LogInfo("window " + std::to_string(window_minutes) + " min, clock " + clock_text +
-          ", stale after " + std::to_string(stale_after_minutes) + " min, at most " +
-          std::to_string(max_flashes) + " flashes");
+  char summary[256];
+  std::snprintf(summary, sizeof summary,
+                "window %g min, clock %s, stale after %g min (0 = never), at most %zu flashes",
+                window_minutes, clock_text.c_str(), stale_after_minutes, max_flashes);
+  LogInfo(summary);
   source->Start();
   front.Start(threads);
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -349,8 +350,10 @@ void DemoSource::Run() {
   TimeMs now = options.wall_clock();
   StormSimulator simulator(lat_, lon_, seed_, now - options.window);
   service_.Ingest(simulator.Advance(now), now);
-  LogInfo("demo source: SIMULATED thunderstorms near " + std::to_string(lat_) + "," +
-          std::to_string(lon_) + " -- these counts are not real lightning");
+  char where[64];
+  std::snprintf(where, sizeof where, "%.4f,%.4f", lat_, lon_);
+  LogInfo(std::string("demo source: SIMULATED thunderstorms near ") + where +
+          " -- these counts are not real lightning");
   TimeMs last_log = now;
   while (Pause(1000)) {
     now = options.wall_clock();

@@ -232,7 +232,7 @@ HttpReply StrikeService::RenderMetrics() {
   std::string out = metrics_.Render();
   char buf[256];
   auto gauge = [&](const char* name, const char* help, double value) {
-    std::snprintf(buf, sizeof buf, "# HELP %s %s\n# TYPE %s gauge\n%s %.17g\n", name, help, name,
+    std::snprintf(buf, sizeof buf, "# HELP %s %s\n# TYPE %s gauge\n%s %.10g\n", name, help, name,
                   name, value);
     out += buf;
   };

@@ -1,0 +1,27 @@
+#!/bin/sh
+# Builds the count-query fuzz target with clang (libFuzzer, ASan, UBSan) into OUTDIR and runs it.
+#
+#   service/fuzz/run.sh [OUTDIR] [SECONDS]     defaults: build/service-fuzz, 20
+#
+# A crash leaves its input in OUTDIR/crash-*; the corpus grows in OUTDIR/corpus.
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+src=$here/../src
+out=${1:-$here/../../build/service-fuzz}
+seconds=${2:-20}
+mkdir -p "$out/corpus"
+CXX=${CXX:-clang++}
+flags="-std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined"
+netcdf_flags=$(pkg-config --cflags --libs netcdf 2>/dev/null || echo -lnetcdf)
+# shellcheck disable=SC2086
+$CXX $flags -I"$src" "$here/count_query_fuzz.cpp" \
+  "$src/count_query.cpp" "$src/feed_line.cpp" "$src/flash_index.cpp" "$src/strike_service.cpp" \
+  "$src/metrics.cpp" "$src/time_util.cpp" "$src/log.cpp" -lpthread \
+  -o "$out/count_query_fuzz"
+# Seeds: what the widget sends, and a few near misses.
+printf 'lat=38.699&lon=-90.683&distance=128' > "$out/corpus/seed-widget"
+printf 'lat=%%33%%38&lon=-90.683&distance=5&lat=1' > "$out/corpus/seed-duplicate"
+printf 'lat=89.99&lon=180&distance=1000' > "$out/corpus/seed-edge"
+printf '2025-04-07T13:00:21.512Z,31.25,-84.10' > "$out/corpus/seed-feed"
+cd "$out"
+./count_query_fuzz -max_total_time="$seconds" -max_len=512 -timeout=5 -print_final_stats=1 corpus
