@@ -26,7 +26,9 @@
 // Figures: wall-clock microseconds per call (median over the batches, and the fastest batch),
 // this process's CPU time per call (user + kernel, from GetProcessTimes), and what one call
 // per second costs as a share of one core, by this process's CPU time. The wall time also
-// holds the time spent waiting for the windows' owner and the wineserver to answer.
+// holds the time spent waiting for the windows' owner and the wineserver to answer. Under
+// Wine the CPU time comes in scheduler ticks (10 ms), so rows of few calls are coarse; the
+// fastest batch is the figure least disturbed by other load on the machine.
 #include <windows.h>
 
 #include <algorithm>
@@ -126,14 +128,19 @@ Timing measure(const std::function<void()>& call, double budgetSeconds) {
     call();
     handleWaitingMessages();
   };
-  for (int i = 0; i < 3; ++i) once();  // warm-up
-
-  // Batches of about a tenth of the budget each, at least 5 of them.
+  // Warm-up, which also estimates one call's time: at least 3 calls and a twentieth of the
+  // budget, so that one slow call does not set the batch size.
+  long warmCalls = 0;
   LONGLONG start = now();
-  once();
-  const double single = std::max(seconds(now() - start), 1e-7);
-  const long perBatch = std::max(1L, static_cast<long>(budgetSeconds / 10 / single));
-  const int batches = std::max(5, static_cast<int>(budgetSeconds / (perBatch * single)));
+  do {
+    once();
+    ++warmCalls;
+  } while (warmCalls < 3 || seconds(now() - start) < budgetSeconds / 20);
+  const double single = std::max(seconds(now() - start) / warmCalls, 1e-7);
+
+  // Ten batches of about a tenth of the budget each.
+  const int batches = 10;
+  const long perBatch = std::max(1L, static_cast<long>(budgetSeconds / batches / single));
 
   std::vector<double> batchUs;
   const double cpuBefore = processCpuSeconds();
@@ -292,7 +299,11 @@ int main(int argc, char** argv) {
   for (int count : counts) {
     WindowsOwner owner(windowsExe, count);
     if (!owner.started()) return 1;
-    handleWaitingMessages();
+    // The new windows are still being mapped and painted; let the desktop come to rest.
+    for (int i = 0; i < 30; ++i) {
+      Sleep(100);
+      handleWaitingMessages();
+    }
     const WindowCensus c = census(owner.processId());
     std::printf(
         "\n%d windows opened by many_windows.exe: %d top-level windows on the desktop, %d of "
