@@ -1,0 +1,85 @@
+// In-process benchmarks of the strike-count service: reading one GLM file into the index, and
+// counting with 100,000 and 1,000,000 flashes held (no network, no TLS).
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <random>
+
+#include "flash_index.h"
+#include "glm_file.h"
+#include "strike_service.h"
+
+using namespace strikecount;
+
+namespace {
+
+const char* kGlmSamples[] = {
+    "OR_GLM-L2-LCFA_G16_s20181830433000_e20181830433200_c20181830433231.nc",
+    "OR_GLM-L2-LCFA_G16_s20233580057000_e20233580057200_c20233580057222.nc",
+    "OR_GLM-L2-LCFA_G19_s20250971300200_e20250971300400_c20250971300420.nc",
+};
+
+// Reading, decoding and indexing one granule: what the service does when a file arrives.
+void BM_IngestGlmFile(benchmark::State& state) {
+  const std::string path = std::string(STORMTALLY_SHARED_DATA) + "/" + kGlmSamples[state.range(0)];
+  if (!std::filesystem::exists(path)) {
+    state.SkipWithError("reference data absent");
+    return;
+  }
+  size_t flashes = 0;
+  for (auto _ : state) {
+    const GlmReadResult r = ReadGlmFile(path);
+    ServiceOptions options;
+    options.clock.kind = ClockSpec::Kind::kNewestData;
+    StrikeService service(options);
+    service.Ingest(r.granule->flashes, r.granule->end);
+    flashes = service.index().size();
+    benchmark::DoNotOptimize(flashes);
+  }
+  state.SetLabel(std::filesystem::path(path).filename().string().substr(15, 19) + ", " +
+                 std::to_string(flashes) + " flashes");
+}
+BENCHMARK(BM_IngestGlmFile)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+constexpr TimeMs kEnd = 1744030800000;
+
+FlashIndex& IndexWith(size_t n) {
+  static std::map<size_t, std::unique_ptr<FlashIndex>> cache;
+  auto& slot = cache[n];
+  if (!slot) {
+    slot = std::make_unique<FlashIndex>();
+    std::mt19937_64 rng(1);
+    std::uniform_real_distribution<double> u(0, 1);
+    std::normal_distribution<double> g(0, 1);
+    std::vector<std::pair<double, double>> storms;
+    for (int i = 0; i < 200; ++i) storms.emplace_back(24.5 + 25 * u(rng), -124.8 + 58 * u(rng));
+    std::vector<Flash> flashes;
+    for (size_t i = 0; i < n; ++i) {
+      const auto& s = storms[i % storms.size()];
+      const bool clustered = u(rng) < 0.85;
+      const double lat = clustered ? s.first + 0.3 * g(rng) : 24.5 + 25 * u(rng);
+      const double lon = clustered ? s.second + 0.4 * g(rng) : -124.8 + 58 * u(rng);
+      flashes.push_back({kEnd - static_cast<TimeMs>(u(rng) * 899000), lat, lon});
+    }
+    slot->Insert(flashes);
+  }
+  return *slot;
+}
+
+void BM_Count(benchmark::State& state) {
+  FlashIndex& index = IndexWith(static_cast<size_t>(state.range(0)));
+  std::mt19937_64 rng(2);
+  std::uniform_real_distribution<double> u(0, 1);
+  std::uint64_t total = 0;
+  for (auto _ : state) {
+    total += index.Count(24.5 + 25 * u(rng), -124.8 + 58 * u(rng), 5 + 245 * u(rng), kEnd - 900000,
+                         kEnd);
+  }
+  benchmark::DoNotOptimize(total);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_Count)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
