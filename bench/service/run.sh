@@ -11,7 +11,7 @@
 #
 # BUILD_DIR (argument or environment; default build/service) is configured and built here.
 # Environment: DURATION seconds per load run (15),
-# CONNECTIONS for wrk (32), PG_CLIENTS for pgbench (2), SIZES ("100000 1000000"), PORT (48743),
+# CONNECTIONS for wrk (16), PG_CLIENTS for pgbench (2), SIZES ("100000 1000000"), PORT (48743),
 # POSTGIS=no to leave the reference out.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,7 +19,7 @@ root=$(cd "$here/../.." && pwd)
 build=${1:-${BUILD_DIR:-$root/build/service}}
 case $build in /*) ;; *) build=$PWD/$build ;; esac
 duration=${DURATION:-15}
-connections=${CONNECTIONS:-32}
+connections=${CONNECTIONS:-16}
 pg_clients=${PG_CLIENTS:-2}
 sizes=${SIZES:-"100000 1000000"}
 port=${PORT:-48743}

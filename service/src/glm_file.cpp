@@ -1,9 +1,18 @@
 #include "glm_file.h"
 
+#include <fcntl.h>
 #include <netcdf.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 
 namespace strikecount {
@@ -209,6 +218,134 @@ GlmReadResult ReadGlmFile(const std::string& path) {
     }
     g.flashes.push_back(Flash{static_cast<TimeMs>(std::llround(t)), la, lo});
   }
+  result.granule = std::move(g);
+  return result;
+}
+
+namespace {
+
+// The child's answer on the pipe: a header, the platform text, the error text, the flashes.
+struct WireHeader {
+  std::uint32_t ok;
+  std::uint32_t time_unsigned;
+  std::int64_t start, end;
+  std::uint64_t rejected, flashes, platform_size, error_size;
+};
+
+bool WriteAll(int fd, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+GlmReadResult ReadGlmFileIsolated(const std::string& path, int timeout_ms, GlmReader reader) {
+  GlmReadResult result;
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    result.error = std::string("cannot make a pipe: ") + std::strerror(errno);
+    return result;
+  }
+  const pid_t child = ::fork();
+  if (child < 0) {
+    ::close(fds[0]);
+    ::close(fds[1]);
+    result.error = std::string("cannot fork a reader: ") + std::strerror(errno);
+    return result;
+  }
+  if (child == 0) {  // the reader: no threads, no locks but its own, out via _exit
+    ::close(fds[0]);
+    rlimit memory{2UL << 30, 2UL << 30}, no_core{0, 0};
+    ::setrlimit(RLIMIT_AS, &memory);
+    ::setrlimit(RLIMIT_CORE, &no_core);
+    const GlmReadResult r = reader(path);
+    WireHeader h{};
+    h.ok = r.granule.has_value();
+    if (r.granule) {
+      h.time_unsigned = r.granule->time_unsigned;
+      h.start = r.granule->start;
+      h.end = r.granule->end;
+      h.rejected = r.granule->rejected;
+      h.flashes = r.granule->flashes.size();
+      h.platform_size = r.granule->platform.size();
+    }
+    h.error_size = r.error.size();
+    const bool sent =
+        WriteAll(fds[1], &h, sizeof h) &&
+        (!r.granule || WriteAll(fds[1], r.granule->platform.data(), h.platform_size)) &&
+        WriteAll(fds[1], r.error.data(), h.error_size) &&
+        (!r.granule || WriteAll(fds[1], r.granule->flashes.data(), h.flashes * sizeof(Flash)));
+    ::_exit(sent ? 0 : 1);
+  }
+  ::close(fds[1]);
+
+  // Read everything the child says, within the time allowed.
+  std::string bytes;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  bool timed_out = false;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) {
+      timed_out = true;
+      break;
+    }
+    pollfd p{fds[0], POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) continue;
+    char buffer[65536];
+    const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fds[0]);
+  if (timed_out) ::kill(child, SIGKILL);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (timed_out) {
+    result.error = "reading took longer than " + std::to_string(timeout_ms / 1000) + " s";
+    return result;
+  }
+  if (WIFSIGNALED(status)) {
+    result.error = std::string("the reader crashed (") + strsignal(WTERMSIG(status)) + ")";
+    return result;
+  }
+  WireHeader h{};
+  if (bytes.size() < sizeof h) {
+    result.error = "the reader gave no answer";
+    return result;
+  }
+  std::memcpy(&h, bytes.data(), sizeof h);
+  const std::uint64_t expected =
+      sizeof h + h.platform_size + h.error_size + h.flashes * sizeof(Flash);
+  if (bytes.size() != expected) {
+    result.error = "the reader's answer was cut short";
+    return result;
+  }
+  size_t at = sizeof h;
+  GlmGranule g;
+  g.platform.assign(bytes.data() + at, h.platform_size);
+  at += h.platform_size;
+  result.error.assign(bytes.data() + at, h.error_size);
+  at += h.error_size;
+  if (!h.ok) return result;
+  g.time_unsigned = h.time_unsigned != 0;
+  g.start = h.start;
+  g.end = h.end;
+  g.rejected = h.rejected;
+  g.flashes.resize(h.flashes);
+  if (h.flashes > 0) std::memcpy(g.flashes.data(), bytes.data() + at, h.flashes * sizeof(Flash));
   result.granule = std::move(g);
   return result;
 }

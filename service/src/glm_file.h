@@ -37,6 +37,13 @@ struct GlmReadResult {
 
 GlmReadResult ReadGlmFile(const std::string& path);
 
+// ReadGlmFile in a forked child process, so that a file which trips up the HDF5 library (a crash,
+// a hang, runaway memory) costs that child and not the service. The child gets `timeout_ms`
+// and 2 GiB of address space. `reader` replaces ReadGlmFile in tests.
+using GlmReader = GlmReadResult (*)(const std::string& path);
+GlmReadResult ReadGlmFileIsolated(const std::string& path, int timeout_ms = 30000,
+                                  GlmReader reader = ReadGlmFile);
+
 // What the standard file name tells: OR_GLM-L2-LCFA_G16_s20181830433000_e…_c….nc.
 struct GlmFileName {
   std::string platform;

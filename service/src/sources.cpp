@@ -65,7 +65,11 @@ GlmDirectorySource::~GlmDirectorySource() {
 void GlmDirectorySource::Run() {
   LogInfo("watching " + directory_ + " for GLM L2 LCFA files of platform " + platform_);
   do {
-    Poll();
+    try {
+      Poll();
+    } catch (const std::exception& e) {  // e.g. out of memory; try again at the next poll
+      service_.ReportSourceProblem(std::string("watching ") + directory_ + " failed: " + e.what());
+    }
   } while (Pause(poll_interval_));
 }
 
@@ -162,7 +166,7 @@ void GlmDirectorySource::Poll() {
 
 void GlmDirectorySource::Take(const std::string& path, const std::string& name) {
   Metrics& metrics = service_.metrics();
-  const GlmReadResult read = ReadGlmFile(path);
+  const GlmReadResult read = ReadGlmFileIsolated(path);
   if (!read.granule) {
     metrics.CountGlmFile(Metrics::GlmFile::kCorrupt);
     service_.ReportSourceProblem("GLM file " + name + " is unreadable (" + read.error +

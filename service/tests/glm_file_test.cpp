@@ -267,6 +267,38 @@ TEST(GlmFile, CorruptTruncatedOrForeignFilesAreReportedNotFatal) {
   EXPECT_FALSE(ReadGlmFile(dir / "missing.nc").granule);
 }
 
+TEST(GlmFile, TheIsolatedReaderGivesTheSameAnswersAndSurvivesItsReader) {
+  SKIP_WITHOUT_SHARED_DATA();
+  for (const Sample& s : kSamples) {
+    SCOPED_TRACE(s.file);
+    const GlmReadResult direct = ReadGlmFile(PathOf(s.file));
+    const GlmReadResult isolated = ReadGlmFileIsolated(PathOf(s.file));
+    ASSERT_TRUE(isolated.granule) << isolated.error;
+    EXPECT_EQ(isolated.granule->platform, direct.granule->platform);
+    EXPECT_EQ(isolated.granule->start, direct.granule->start);
+    EXPECT_EQ(isolated.granule->end, direct.granule->end);
+    ASSERT_EQ(isolated.granule->flashes.size(), direct.granule->flashes.size());
+    for (size_t i = 0; i < direct.granule->flashes.size(); ++i) {
+      EXPECT_EQ(isolated.granule->flashes[i].time, direct.granule->flashes[i].time);
+      EXPECT_EQ(isolated.granule->flashes[i].lat, direct.granule->flashes[i].lat);
+    }
+  }
+  const GlmReadResult missing = ReadGlmFileIsolated(SharedData() + "/no-such-file.nc");
+  EXPECT_FALSE(missing.granule);
+  EXPECT_NE(missing.error.find("cannot open"), std::string::npos) << missing.error;
+  // A reader that dies or hangs, as the HDF5 library might on a malicious file.
+  const GlmReadResult crashed =
+      ReadGlmFileIsolated("x.nc", 30000, [](const std::string&) -> GlmReadResult { std::abort(); });
+  EXPECT_FALSE(crashed.granule);
+  EXPECT_NE(crashed.error.find("crashed"), std::string::npos) << crashed.error;
+  const GlmReadResult hung =
+      ReadGlmFileIsolated("x.nc", 200, [](const std::string&) -> GlmReadResult {
+        for (;;) pause();
+      });
+  EXPECT_FALSE(hung.granule);
+  EXPECT_NE(hung.error.find("longer than"), std::string::npos) << hung.error;
+}
+
 TEST(GlmFileName, ParsesStartAndEndIncludingTheYearBoundary) {
   const auto n =
       ParseGlmFileName("/x/OR_GLM-L2-LCFA_G16_s20203662359400_e20210010000004_c20210010000030.nc");
