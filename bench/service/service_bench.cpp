@@ -19,7 +19,9 @@ const char* kGlmSamples[] = {
     "OR_GLM-L2-LCFA_G19_s20250971300200_e20250971300400_c20250971300420.nc",
 };
 
-// Reading, decoding and indexing one granule: what the service does when a file arrives.
+// Reading, decoding and indexing one granule: what the service does when a file arrives (the
+// reader runs in a forked child), and the same read in-process for comparison.
+template <bool kIsolated>
 void BM_IngestGlmFile(benchmark::State& state) {
   const std::string path = std::string(STORMTALLY_SHARED_DATA) + "/" + kGlmSamples[state.range(0)];
   if (!std::filesystem::exists(path)) {
@@ -28,7 +30,7 @@ void BM_IngestGlmFile(benchmark::State& state) {
   }
   size_t flashes = 0;
   for (auto _ : state) {
-    const GlmReadResult r = ReadGlmFile(path);
+    const GlmReadResult r = kIsolated ? ReadGlmFileIsolated(path) : ReadGlmFile(path);
     ServiceOptions options;
     options.clock.kind = ClockSpec::Kind::kNewestData;
     StrikeService service(options);
@@ -39,7 +41,8 @@ void BM_IngestGlmFile(benchmark::State& state) {
   state.SetLabel(std::filesystem::path(path).filename().string().substr(15, 19) + ", " +
                  std::to_string(flashes) + " flashes");
 }
-BENCHMARK(BM_IngestGlmFile)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_IngestGlmFile, true)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_IngestGlmFile, false)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 constexpr TimeMs kEnd = 1744030800000;
 

@@ -247,6 +247,12 @@ bool WriteAll(int fd, const void* data, size_t size) {
 }  // namespace
 
 GlmReadResult ReadGlmFileIsolated(const std::string& path, int timeout_ms, GlmReader reader) {
+  // Set the library up once here, so that each child need not do it again.
+  static std::once_flag initialized;
+  std::call_once(initialized, [] {
+    std::lock_guard<std::mutex> guard(NetcdfMutex());
+    nc_initialize();
+  });
   GlmReadResult result;
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
