@@ -3,7 +3,7 @@
 # beside a bare Win32 window as the yardstick, on a desktop with many other top-level windows.
 #
 # Usage: bench/idle_cpu.sh [--build DIR] [--prefix DIR] [--display N] [--windows N]
-#                          [--baseline S] [--settle S] [SECONDS]
+#                          [--baseline S] [--settle S] [--widget EXE [ARG]...] [SECONDS]
 #   SECONDS      how long the widget and the bare window idle while measured (default 600)
 #   --build      Windows build folder with src/stormtally.exe, bench/many_windows.exe and
 #                tests/e2e/st_bare_window.exe (default: build/mingw32 of this repository)
@@ -13,6 +13,9 @@
 #   --windows    top-level windows many_windows.exe opens (default 100)
 #   --baseline   seconds measured before the widget starts (default 60, at most SECONDS)
 #   --settle     seconds left to a program after its start before measuring (default 10)
+#   --widget     run this program instead of src/stormtally.exe, with the --no-... switches
+#                that follow it (bench/widget_variant.exe takes --no-topmost and --no-scan, to
+#                tell the causes of the widget's CPU apart)
 #
 # One run goes through two phases on one desktop and one wineserver:
 #   baseline  the other windows and the bare window idle; the widget is not running yet
@@ -40,9 +43,11 @@ windows=100
 baseline=
 settle=10
 seconds=600
+widget_exe=
+widget_args=()
 
 usage() {
-  sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 }
 die() {
@@ -58,6 +63,14 @@ while [[ $# -gt 0 ]]; do
     --windows) windows=$2; shift ;;
     --baseline) baseline=$2; shift ;;
     --settle) settle=$2; shift ;;
+    --widget)
+      widget_exe=$2
+      shift
+      while [[ $# -gt 1 && $2 == --no-* ]]; do
+        widget_args+=("$2")
+        shift
+      done
+      ;;
     -h | --help) usage ;;
     [0-9]*) seconds=$1 ;;
     *) usage ;;
@@ -70,7 +83,8 @@ for tool in wine wineserver wineboot Xvfb python3; do
   command -v "$tool" >/dev/null || die "missing tool: $tool"
 done
 build=$(cd "$build" 2>/dev/null && pwd) || die "no build folder $build"
-widget_exe=$build/src/stormtally.exe
+[[ -n $widget_exe ]] || widget_exe=$build/src/stormtally.exe
+widget_name=$(basename "$widget_exe")
 windows_exe=$build/bench/many_windows.exe
 bare_exe=$build/tests/e2e/st_bare_window.exe
 for f in "$widget_exe" "$windows_exe" "$bare_exe"; do
@@ -147,6 +161,7 @@ EOF
 stamp() { date +%s.%N; }
 
 echo "idle_cpu: build $build"
+echo "idle_cpu: widget $widget_exe ${widget_args[*]}"
 echo "idle_cpu: prefix $prefix, display :$display, $windows windows," \
   "baseline ${baseline}s, idle ${seconds}s, settle ${settle}s"
 
@@ -187,20 +202,21 @@ sleep "$baseline"
 snapshot >"$work/s1"
 t1=$(stamp)
 
-wine "$widget_exe" >/dev/null 2>&1 &
+wine "$widget_exe" "${widget_args[@]}" >/dev/null 2>&1 &
 sleep "$settle"
 snapshot >"$work/s2"
 t2=$(stamp)
-grep -q ' stormtally.exe$' "$work/s2" || die "the widget is not running"
+grep -qF " $widget_name" "$work/s2" || die "the widget is not running"
 echo "idle_cpu: idle phase, ${seconds}s"
 sleep "$seconds"
 snapshot >"$work/s3"
 t3=$(stamp)
-grep -q ' stormtally.exe$' "$work/s3" || die "the widget ended during the idle phase"
+grep -qF " $widget_name" "$work/s3" || die "the widget ended during the idle phase"
 
-python3 - "$work" "$t0" "$t1" "$t2" "$t3" "$windows" <<'EOF'
+python3 - "$work" "$t0" "$t1" "$t2" "$t3" "$windows" "$widget_name" "${widget_args[*]}" <<'EOF'
 import sys
-work, t0, t1, t2, t3, nwin = sys.argv[1], *map(float, sys.argv[2:6]), sys.argv[6]
+work, t0, t1, t2, t3 = sys.argv[1], *map(float, sys.argv[2:6])
+nwin, widget_name, widget_args = sys.argv[6:9]
 HZ = 100  # USER_HZ: the unit of utime and stime
 
 def load(name):
@@ -223,7 +239,7 @@ def rates(a, b, wall):
     return r
 
 base, idle = rates(s0, s1, base_wall), rates(s2, s3, idle_wall)
-order = ["stormtally.exe", "st_bare_window.exe", "many_windows.exe", "wineserver", "Xvfb"]
+order = [widget_name, "st_bare_window.exe", "many_windows.exe", "wineserver", "Xvfb"]
 rows = sorted(idle.items(), key=lambda kv: (order.index(kv[1][0]) if kv[1][0] in order
                                             else len(order), kv[1][0], kv[0][0]))
 print()
@@ -238,7 +254,7 @@ for key, (name, ticks, ns, pct) in rows:
     b = base.get(key)
     bpct = f"{b[3]:.4f}" if b else "-"
     rise = pct - b[3] if b else None
-    if name != "stormtally.exe" and name != "st_bare_window.exe" and rise is not None:
+    if name != widget_name and name != "st_bare_window.exe" and rise is not None:
         rise_total += rise
     rise_s = f"{rise:+.4f}" if rise is not None else "-"
     print(f"{name:<22}{key[0]:>8}{ticks:>12.2f}{ns:>13.3f}{pct:>11.4f}{bpct:>12}{rise_s:>10}")
@@ -247,8 +263,10 @@ print("-" * len(head))
 def share(name):
     return sum(v[3] for v in idle.values() if v[0] == name)
 
-widget, bare = share("stormtally.exe"), share("st_bare_window.exe")
+widget, bare = share(widget_name), share("st_bare_window.exe")
 goal = 0.1
+if widget_args:
+    print(f"widget: {widget_name} {widget_args}")
 print(f"widget process alone:                 {widget:.4f} % of one core"
       f"  -> goal under {goal} %: {'met' if widget < goal else 'MISSED'}")
 print(f"bare window process (the yardstick):  {bare:.4f} % of one core")
