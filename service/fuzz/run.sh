@@ -12,7 +12,6 @@ seconds=${2:-20}
 mkdir -p "$out/corpus"
 CXX=${CXX:-clang++}
 flags="-std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined"
-netcdf_flags=$(pkg-config --cflags --libs netcdf 2>/dev/null || echo -lnetcdf)
 # shellcheck disable=SC2086
 $CXX $flags -I"$src" "$here/count_query_fuzz.cpp" \
   "$src/count_query.cpp" "$src/feed_line.cpp" "$src/flash_index.cpp" "$src/strike_service.cpp" \
