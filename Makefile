@@ -43,6 +43,7 @@ e2e: windows
 	@if [ -x tests/e2e/run.sh ]; then tests/e2e/run.sh $(WIN); fi
 
 bench: build
+	@tools/install-deps.sh bench
 	@for script in bench/*.sh bench/*/run.sh; do [ -x $$script ] && $$script $(NATIVE); done; true
 
 clean:

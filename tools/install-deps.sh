@@ -14,8 +14,12 @@ packages=(
   # end-to-end tests: private namespaces, certificates
   iproute2 util-linux openssl ca-certificates
   # the strike-count service
-  libcpp-httplib-dev libcli11-dev libnetcdf-dev libssl-dev netcdf-bin
+  libboost-dev nlohmann-json3-dev libcli11-dev libnetcdf-dev libssl-dev netcdf-bin curl
 )
+# `tools/install-deps.sh bench` adds what the benchmarks compare against and load with.
+if [[ ${1:-} == bench ]]; then
+  packages+=(wrk hyperfine postgresql postgresql-15-postgis-3)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

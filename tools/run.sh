@@ -13,7 +13,7 @@ exe=$top/$win/src/stormtally.exe
 service=$top/$native/service/strikecountd
 port=48443
 
-tools/dev-cert.sh "$state/cert" >/dev/null
+service/make-dev-cert.sh "$state/cert" >/dev/null
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
