@@ -1,1 +1,103 @@
-"""Cases added as the features arrive."""
+"""Custom location: a right double-click on the caption, a message and three prompts answered
+from the keyboard; a second right double-click returns to the radar site; a click beside the
+count shows the site box again."""
+
+import time
+
+from e2elib import (DEFAULT_QUERY, OFF_EXPOSED, SERVER, case, check, find_child, key, mouse_to,
+                    probe, query, type_text, wait_for, xdo)
+
+MESSAGE_TITLE = " Stormtally"
+PROMPT_TITLE = " Custom Location"
+
+
+def right_double_click_on_caption(w):
+    mouse_to(*w.at(60, 14))  # on "Lightning Count", clear of the count
+    xdo("click", "--repeat", 2, "--delay", 150, 3)
+
+
+def dialog_texts(title):
+    snap = probe("#32770", title)
+    if snap is None:
+        return None
+    return [c["text"] for c in snap["children"] if c["class"].lower() == "static"]
+
+
+def answer_message(expected_part):
+    texts = wait_for(lambda: dialog_texts(MESSAGE_TITLE), 10, f"the message {expected_part!r}")
+    check(any(expected_part in t for t in texts),
+          f"the message says {texts!r}, expected it to contain {expected_part!r}")
+    key("Return", to=f"^{MESSAGE_TITLE}$")
+    wait_for(lambda: probe("#32770", MESSAGE_TITLE) is None, 5, "the message to close")
+
+
+def answer_prompt(prompt, typed):
+    """Waits for the prompt, then types the answer and presses Enter, or presses Escape when
+    typed is None."""
+
+    def shown():
+        snap = probe("#32770", PROMPT_TITLE)
+        return snap if snap and find_child(snap, "Static", text=prompt) else None
+
+    snap = wait_for(shown, 10, f"the prompt {prompt!r}")
+    edit = find_child(snap, "Edit")
+    check(edit is not None and edit["text"] == "0",
+          f"the prompt {prompt!r} offers {edit and edit['text']!r}, not '0'")
+    to = f"^{PROMPT_TITLE}$"
+    if typed is None:
+        key("Escape", to=to)
+    else:
+        key("End", "BackSpace", "BackSpace", to=to)
+        type_text(typed, to=to)
+        key("Return", to=to)
+    wait_for(lambda: probe("#32770", PROMPT_TITLE) is None
+             or not find_child(probe("#32770", PROMPT_TITLE) or {"children": []}, "Static",
+                               text=prompt), 5, f"the prompt {prompt!r} to close")
+
+
+def switch_on(w, latitude, longitude, distance):
+    right_double_click_on_caption(w)
+    answer_message("Custom Location is now ON.")
+    answer_prompt("Latitude", latitude)
+    answer_prompt("Longitude", longitude)
+    answer_prompt("Distance in Miles", distance)
+
+
+@case("custom")
+def custom_location_from_the_prompts_and_back_to_the_site(s):
+    SERVER.answer("3")
+    w = s.start_widget()
+    mark = SERVER.mark()
+    switch_on(w, "35.5", "-97.25", "1000")
+    reqs = SERVER.wait_requests(mark, 1)
+    expected = query("35.5", "-97.25", "248")  # the radius is held at 248 miles
+    check(reqs[0]["path"] == expected, f"the server got {reqs[0]['path']!r}, expected {expected!r}")
+    w.wait_count("3", 5)
+    check(not w.site_box()["visible"], "the site box still shows in custom-location mode")
+
+    SERVER.answer("4")
+    right_double_click_on_caption(w)
+    answer_message("Stormtally will return to default @ KLSX.")
+    reqs = SERVER.wait_requests(mark, 2)
+    check(reqs[1]["path"] == DEFAULT_QUERY,
+          f"after switching off the server got {reqs[1]['path']!r}, expected {DEFAULT_QUERY!r}")
+    w.wait_count("4", 5)
+    check(not w.site_box()["visible"], "the site box showed again without a click")
+
+    # The click beside the count lands on the empty label that shows the site box again.
+    w.click((OFF_EXPOSED[0] + OFF_EXPOSED[2]) // 2, (OFF_EXPOSED[1] + OFF_EXPOSED[3]) // 2)
+    wait_for(lambda: w.site_box()["visible"], 3, "the site box to show after a click beside it")
+    time.sleep(1)
+    check(len(SERVER.requests(mark)) == 2, "the click beside the count sent a request")
+
+
+@case("custom")
+def custom_location_with_every_prompt_cancelled(s):
+    SERVER.answer("2")
+    w = s.start_widget()
+    mark = SERVER.mark()
+    switch_on(w, None, None, None)
+    reqs = SERVER.wait_requests(mark, 1)
+    expected = query("0", "0", "10")
+    check(reqs[0]["path"] == expected, f"the server got {reqs[0]['path']!r}, expected {expected!r}")
+    w.wait_count("2", 5)

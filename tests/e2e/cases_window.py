@@ -36,33 +36,6 @@ def area(rect):
     return (rect[2] - rect[0]) * (rect[3] - rect[1])
 
 
-def on_command1(w):
-    return (w.focus() or {}).get("text") == "download strikes"
-
-
-def tab_to_command1(w):
-    # One Tab from the parking box; a second one only if the focus started elsewhere, which
-    # start_puts_the_focus_on_the_parking_box reports on its own.
-    key("Tab")
-    for _ in range(2):
-        try:
-            return wait_for(lambda: on_command1(w), 2, "")
-        except AssertionError:
-            key("Tab")
-    wait_for(lambda: on_command1(w), 3, "the focus to reach Command1 (\"download strikes\")")
-
-
-def press_command1(w):
-    """Tab to Command1 and press it with Space, as a keyboard user does."""
-    tab_to_command1(w)
-    key("space")
-
-
-def wait_requests(mark, n, timeout=20):
-    return wait_for(lambda: len(SERVER.requests(mark)) >= n and SERVER.requests(mark), timeout,
-                    f"{n} request(s) at the server")
-
-
 @case("window")
 def start_shows_the_window_as_laid_out(s):
     mark = SERVER.mark()
@@ -143,8 +116,8 @@ def command1_from_keyboard_sends_one_request_and_shows_the_count(s):
     SERVER.answer("17.9")
     w = s.start_widget()
     mark = SERVER.mark()
-    press_command1(w)
-    reqs = wait_requests(mark, 1)
+    w.press_command1()
+    reqs = SERVER.wait_requests(mark, 1)
     check(reqs[0]["path"] == DEFAULT_QUERY,
           f"the server got {reqs[0]['path']!r}, expected {DEFAULT_QUERY!r}")
     w.wait_count("17", 5)
@@ -177,14 +150,14 @@ def failed_requests_show_dashes(s):
     for what, behaviour in FAILURES:
         good += 1
         SERVER.answer(str(good))
-        press_command1(w)
+        w.press_command1()
         try:
             w.wait_count(str(good), 10)
         except AssertionError as e:
             problems.append(f"before {what}: {e}")
             continue
         SERVER.set(**behaviour)
-        press_command1(w)
+        w.press_command1()
         try:
             w.wait_count("--", FAILURE_SHOWN_WITHIN)
         except AssertionError:
@@ -197,9 +170,9 @@ def request_that_hangs_shows_dashes_within_the_timeout(s):
     SERVER.hang(40)
     w = s.start_widget()
     mark = SERVER.mark()
-    press_command1(w)
+    w.press_command1()
     t0 = time.monotonic()
-    wait_requests(mark, 1)
+    SERVER.wait_requests(mark, 1)
     w.wait_count("--", FAILURE_SHOWN_WITHIN + 2)
     took = time.monotonic() - t0
     note(f"a hanging server gave '--' after {took:.1f} s")
@@ -215,7 +188,7 @@ def bundle_without_the_test_authority_shows_dashes(s):
         SERVER.answer("17")
         w = s.start_widget()
         mark = SERVER.mark()
-        press_command1(w)
+        w.press_command1()
         w.wait_count("--", FAILURE_SHOWN_WITHIN)
         check(SERVER.requests(mark) == [], "a request went through without a trusted authority")
     finally:
@@ -279,7 +252,7 @@ def close_mark_shows_on_hover_and_its_click_ends_the_program(s):
 def peak_working_set_after_one_request(s):
     SERVER.answer("42")
     w = s.start_widget()
-    press_command1(w)
+    w.press_command1()
     w.wait_count("42", 20)
     widget = w.snapshot()["memory"]
     s.start_bare_window()

@@ -7,6 +7,7 @@ The last line of the output is "e2e: N passed, M failed"; the exit status is 1 o
 
 import argparse
 import os
+import subprocess
 import sys
 import time
 import traceback
@@ -21,6 +22,10 @@ import cases_site  # noqa: F401,E402
 import cases_viewer  # noqa: F401,E402
 import cases_custom  # noqa: F401,E402
 import cases_refresh  # noqa: F401,E402
+
+
+def x_server_alive():
+    return subprocess.run(["xdotool", "getmouselocation"], capture_output=True).returncode == 0
 
 
 def main():
@@ -73,6 +78,13 @@ def main():
             except Exception as e:
                 print(f"    cleanup: {e}")
         took = time.monotonic() - t0
+        if not ok and not x_server_alive():
+            failed.append(name)
+            rest = [n for _, n, _ in chosen[chosen.index((group, name, fn)) + 1:]]
+            failed.extend(rest)
+            print(f"    the X server is gone (see {os.environ.get('E2E_XVFB_LOG')}); "
+                  f"{len(rest)} cases not run", flush=True)
+            break
         if ok:
             passed += 1
             print(f"    ok ({took:.1f} s)", flush=True)

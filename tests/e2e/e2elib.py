@@ -40,7 +40,27 @@ WHITE = (255, 255, 255)
 GREY = (128, 128, 128)
 LIGHT_GREY = (224, 224, 224)
 
-DEFAULT_QUERY = "/counter/Strike_Counter.php?lat=38.699&lon=-90.683&distance=128"
+
+
+def query(lat, lon, distance):
+    return f"/counter/Strike_Counter.php?lat={lat}&lon={lon}&distance={distance}"
+
+
+DEFAULT_QUERY = query("38.699", "-90.683", "128")
+
+
+def site_coordinates(site):
+    """Latitude and longitude of a site in the radars.gis that lies beside the exe, as text."""
+    with open(os.path.join(os.path.dirname(EXE), "radars.gis"), encoding="latin-1") as f:
+        for line in f:
+            fields = line.rstrip("\r\n").split("|")
+            if fields[0] == site.lower() and len(fields) >= 4:
+                return fields[2].strip(), fields[3].strip()
+    raise CaseFailed(f"{site} is not in radars.gis")
+
+
+def site_query(site):
+    return query(*site_coordinates(site), "128")
 
 # ---------------------------------------------------------------- registry of cases
 
@@ -181,6 +201,11 @@ class Server:
     def requests(self, since=0):
         return [e for e in self.events()[since:] if e["event"] == "request"]
 
+    def wait_requests(self, since, n, timeout=20):
+        """Waits for n requests after the mark and returns those that came."""
+        return wait_for(lambda: len(self.requests(since)) >= n and self.requests(since),
+                        timeout, f"{n} request(s) at the server")
+
     def paths(self, since=0):
         return [e["path"] for e in self.requests(since)]
 
@@ -213,7 +238,7 @@ def key(*keys, to="^x$"):
 
 def type_text(text, to="^x$"):
     focus_window(to)
-    xdo("type", "--delay", "80", text)
+    xdo("type", "--delay", "80", "--", text)
 
 
 def mouse_to(x, y):
@@ -349,6 +374,43 @@ class Widget:
 
     def alive(self):
         return alive(self.proc)
+
+    def on_command1(self):
+        return (self.focus() or {}).get("text") == "download strikes"
+
+    def tab_to_command1(self):
+        # One Tab from the parking box; a second one only when the focus started elsewhere,
+        # which start_puts_the_focus_on_the_parking_box reports on its own.
+        key("Tab")
+        for _ in range(2):
+            try:
+                return wait_for(self.on_command1, 2, "")
+            except AssertionError:
+                key("Tab")
+        wait_for(self.on_command1, 3, "the focus to reach Command1 (\"download strikes\")")
+
+    def press_command1(self):
+        """Tab to Command1 and press it with Space, as a keyboard user does."""
+        self.tab_to_command1()
+        key("space")
+
+    def click(self, cx, cy, button=1):
+        mouse_to(*self.at(cx, cy))
+        xdo("click", button)
+
+    def type_in_site_box(self, text, enter=True):
+        """Clicks into the site box, empties it and types. Under Wine, Ctrl+A does not select
+        all in a single-line EDIT, so End and BackSpace clear it."""
+        self.click((SITE_BOX[0] + SITE_BOX[2]) // 2, (SITE_BOX[1] + SITE_BOX[3]) // 2)
+        wait_for(lambda: (self.focus() or {}).get("hwnd") == self.site_box()["hwnd"], 3,
+                 "the focus in the site box after a click on it")
+        key("End", *["BackSpace"] * 6)
+        type_text(text)
+        if enter:
+            key("Return")
+
+    def site_text(self):
+        return self.site_box()["text"]
 
 
 class Session:

@@ -6,7 +6,8 @@
 #   BUILD_DIR  the Windows build folder that holds src/stormtally.exe (and radars.gis beside
 #              it) and tests/e2e/st_*.exe. The Wine prefix is kept in BUILD_DIR/e2e-wineprefix
 #              and screenshots go to BUILD_DIR/e2e-artifacts.
-#   --group    run only these groups (default: every group but "slow"; "all" runs every group)
+#   --group    run only these groups (default: every group, the slow refresh cycle included)
+#   --skip-group  leave these groups out (e.g. --skip-group slow)
 #   --case     run only these cases
 #   --list     list the cases and exit
 #   --keep     keep the run's temporary folder (certificates, server log) for a look afterwards
@@ -29,9 +30,13 @@ die() {
 }
 
 if [[ $# -lt 1 || $1 == -* ]]; then
-  sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 fi
+
+for a in "$@"; do
+  if [[ $a == --list ]]; then exec python3 "$here/e2e.py" --list; fi
+done
 
 if [[ -z ${STORMTALLY_E2E_INSIDE:-} ]]; then
   [[ $(id -u) == 0 ]] || die "needs root, for the private namespaces and the bind mount"
@@ -55,6 +60,11 @@ shift
 exe=$build/src/stormtally.exe
 [[ -f $exe ]] || exe=$build/stormtally.exe
 helpers=${E2E_HELPERS_DIR:-$build/tests/e2e}
+[[ -f $exe ]] || die "no stormtally.exe in $build/src or $build"
+[[ -f $(dirname "$exe")/radars.gis ]] || die "no radars.gis beside $exe"
+for h in st_probe st_bare_window st_viewer_windows st_https_get; do
+  [[ -f $helpers/$h.exe ]] || die "no $h.exe in $helpers"
+done
 keep=0
 exec_cmd=
 args=()
@@ -164,7 +174,7 @@ export PYTHONDONTWRITEBYTECODE=1 # nothing written into the source tree
 export E2E_EXE=$exe E2E_HELPERS=$helpers E2E_WORK=$work E2E_ARTIFACTS=$artifacts
 export E2E_CONTROL=$control E2E_SERVER_LOG=$server_log E2E_DISPLAY=$display
 export E2E_BUNDLE=$work/bundle.crt E2E_SYSTEM_BUNDLE=$work/system-bundle.crt
-export E2E_TEST_CA=$work/test-ca.crt
+export E2E_TEST_CA=$work/test-ca.crt E2E_XVFB_LOG=$work/xvfb.log
 set +e
 if [[ -n $exec_cmd ]]; then
   bash -c "$exec_cmd"
