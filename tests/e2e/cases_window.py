@@ -7,8 +7,8 @@ import time
 
 from e2elib import (ARTIFACTS, CAPTION, CLOSE_MARK, COUNT, DEFAULT_QUERY, EXE, FRAME, GREY,
                     HEIGHT, LIGHT_GREY, NAVY, SERVER, SITE_BOX, WHITE, WIDTH, case, check,
-                    find_child, glide, whitish, key, mouse_to, note, park_pointer, probe, reset_trust,
-                    trust_only_system_authorities, wait_for, xdo)
+                    find_child, glide, key, mouse_to, note, park_pointer, probe, reset_trust,
+                    trust_only_system_authorities, wait_for, whitish, xdo)
 
 # Longest a failed request may keep the count from showing "--": the widget's own 15 s bound
 # plus the time the screen and the probe need.
@@ -113,19 +113,31 @@ def second_copy_ends_and_first_keeps_running(s):
 
 @case("request")
 def command1_from_keyboard_sends_one_request_and_shows_the_count(s):
-    SERVER.answer("17.9")
-    w = s.start_widget()
-    mark = SERVER.mark()
-    w.press_command1()
-    reqs = SERVER.wait_requests(mark, 1)
-    check(reqs[0]["path"] == DEFAULT_QUERY,
-          f"the server got {reqs[0]['path']!r}, expected {DEFAULT_QUERY!r}")
-    w.wait_count("17", 5)
-    time.sleep(1.5)
-    check(len(SERVER.requests(mark)) == 1,
-          f"{len(SERVER.requests(mark))} requests for one press of Command1")
-    focus = w.focus()
-    check(focus and focus["text"] == "Text1", f"after the request the focus is on {focus}")
+    # Space and Enter both press the focused button; each press is one request.
+    problems = []
+    for body, shown, press in [("17.9", "17", "space"), ("-2.5", "-3", "Return")]:
+        SERVER.answer(body)
+        w = s.start_widget()
+        mark = SERVER.mark()
+        w.tab_to_command1()
+        key(press)
+        reqs = SERVER.wait_requests(mark, 1)
+        if reqs[0]["path"] != DEFAULT_QUERY:
+            problems.append(f"{press}: the server got {reqs[0]['path']!r}, "
+                            f"expected {DEFAULT_QUERY!r}")
+        try:
+            w.wait_count(shown, 5)
+        except AssertionError:
+            problems.append(f"{press}: the body {body!r} shows as {w.count_text()!r}, "
+                            f"not {shown!r}")
+        time.sleep(1.5)
+        if len(SERVER.requests(mark)) != 1:
+            problems.append(f"{press}: {len(SERVER.requests(mark))} requests for one press")
+        focus = w.focus()
+        if not focus or focus["text"] != "Text1":
+            problems.append(f"{press}: after the request the focus is on {focus}")
+        s.close()
+    check(not problems, "; ".join(problems))
 
 
 # Each failure kind: how the server behaves, and what the log must show.

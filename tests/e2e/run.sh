@@ -133,7 +133,9 @@ mount --bind "$work/bundle.crt" "$system_bundle"
 
 # ---- X server
 display=99
-while [[ -e /tmp/.X$display-lock || -e /tmp/.X11-unix/X$display ]]; do display=$((display + 1)); done
+while [[ -e /tmp/.X$display-lock || -e /tmp/.X11-unix/X$display ]]; do
+  display=$((display + 1))
+done
 Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY=:$display
