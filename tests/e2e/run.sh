@@ -126,6 +126,7 @@ make_authority rogue-ca "Stormtally E2E Untrusted Authority $$-$RANDOM"
 make_server_cert rogue-server rogue-ca
 
 system_bundle=/etc/ssl/certs/ca-certificates.crt
+[[ -f $system_bundle ]] || die "no $system_bundle (package ca-certificates)"
 cp "$system_bundle" "$work/system-bundle.crt"
 cat "$work/system-bundle.crt" "$work/test-ca.crt" >"$work/bundle.crt"
 # Only this mount namespace sees the test authority; the machine's bundle is untouched.
