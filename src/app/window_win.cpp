@@ -508,7 +508,15 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     }
     case WM_ACTIVATE:
-      if (LOWORD(wParam) != WA_INACTIVE) widget_->activate();
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        // Remember which control had the keyboard, to give it back on return.
+        HWND focused = GetFocus();
+        if (focused && GetParent(focused) == hwnd) lastFocus_ = focused;
+        return 0;
+      }
+      // The keyboard goes to the control that had it last, at first to the parking box.
+      SetFocus(lastFocus_ && IsWindowVisible(lastFocus_) ? lastFocus_ : child(ControlId::focus));
+      widget_->activate();
       return 0;
     case WM_DPICHANGED: {
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);

@@ -70,6 +70,7 @@ class MainWindow final : public Desktop, public ControlObserver {
   UniqueIcon bigIcon_, smallIcon_;
   std::optional<ControlId> pressed_;  // the label a button went down on
   bool mirroringText_ = false;
+  HWND lastFocus_ = nullptr;
 };
 
 }  // namespace stormtally
