@@ -3,7 +3,8 @@
 # beside a bare Win32 window as the yardstick, on a desktop with many other top-level windows.
 #
 # Usage: bench/idle_cpu.sh [--build DIR] [--prefix DIR] [--display N] [--windows N]
-#                          [--baseline S] [--settle S] [--widget EXE [ARG]...] [SECONDS]
+#                          [--baseline S] [--settle S] [--cpus LIST] [--widget EXE [ARG]...]
+#                          [SECONDS]
 #   SECONDS      how long the widget and the bare window idle while measured (default 600)
 #   --build      Windows build folder with src/stormtally.exe, bench/many_windows.exe and
 #                tests/e2e/st_bare_window.exe (default: build/mingw32 of this repository)
@@ -13,6 +14,10 @@
 #   --windows    top-level windows many_windows.exe opens (default 100)
 #   --baseline   seconds measured before the widget starts (default 60, at most SECONDS)
 #   --settle     seconds left to a program after its start before measuring (default 10)
+#   --cpus       run everything (Xvfb, wineserver, every Windows program) on these CPUs only,
+#                as taskset -c takes them, e.g. 1. In a virtual machine the wake-ups between
+#                the widget, the wineserver and Xvfb can cost far more when they cross CPUs,
+#                and vary with the host's load; one CPU gives steadier figures.
 #   --widget     run this program instead of src/stormtally.exe, with the --no-... switches
 #                that follow it (bench/widget_variant.exe takes --no-topmost and --no-scan, to
 #                tell the causes of the widget's CPU apart)
@@ -45,9 +50,11 @@ settle=10
 seconds=600
 widget_exe=
 widget_args=()
+cpus=
+all_args=("$@")
 
 usage() {
-  sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 }
 die() {
@@ -63,6 +70,7 @@ while [[ $# -gt 0 ]]; do
     --windows) windows=$2; shift ;;
     --baseline) baseline=$2; shift ;;
     --settle) settle=$2; shift ;;
+    --cpus) cpus=$2; shift ;;
     --widget)
       widget_exe=$2
       shift
@@ -78,6 +86,11 @@ while [[ $# -gt 0 ]]; do
   shift
 done
 [[ -n $baseline ]] || baseline=$((seconds < 60 ? seconds : 60))
+if [[ -n $cpus && -z ${STORMTALLY_IDLE_PINNED:-} ]]; then
+  # Every process this run starts inherits the CPU set.
+  export STORMTALLY_IDLE_PINNED=1
+  exec taskset -c "$cpus" "$0" "${all_args[@]}"
+fi
 
 for tool in wine wineserver wineboot Xvfb python3; do
   command -v "$tool" >/dev/null || die "missing tool: $tool"
@@ -163,7 +176,7 @@ stamp() { date +%s.%N; }
 echo "idle_cpu: build $build"
 echo "idle_cpu: widget $widget_exe ${widget_args[*]}"
 echo "idle_cpu: prefix $prefix, display :$display, $windows windows," \
-  "baseline ${baseline}s, idle ${seconds}s, settle ${settle}s"
+  "baseline ${baseline}s, idle ${seconds}s, settle ${settle}s, CPUs ${cpus:-all}"
 
 Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
