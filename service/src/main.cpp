@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
   options.window = static_cast<TimeMs>(window_minutes * kMsPerMinute);
   options.stale_after = static_cast<TimeMs>(stale_after_minutes * kMsPerMinute);
   options.max_flashes = max_flashes;
-  const auto clock = ParseClockSpec(clock_text);
+  const auto clock = ParseClockSetting(clock_text);
   if (!clock) {
     std::fprintf(stderr, "--clock: expected system, newest-data or fixed:<ISO 8601 time>\n");
     return 2;
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "--demo: expected LAT,LON in decimal degrees, e.g. 38.699,-90.683\n");
       return 2;
     }
-    if (options.clock.kind != ClockSpec::Kind::kSystem) {
+    if (options.clock.kind != ClockSetting::Kind::kSystem) {
       std::fprintf(stderr, "--demo runs on the system clock only\n");
       return 2;
     }

@@ -138,7 +138,7 @@ void GlmDirectorySource::Poll() {
   // Files that end before the window starts hold nothing countable: skip them unopened.
   const TimeMs window = service_.options().window;
   TimeMs horizon = service_.Now() - window;
-  if (service_.options().clock.kind == ClockSpec::Kind::kNewestData) {
+  if (service_.options().clock.kind == ClockSetting::Kind::kNewestData) {
     TimeMs newest = service_.NewestData().value_or(INT64_MIN);
     for (const Candidate& c : ready) {
       if (c.parsed && c.parsed->platform == platform_) newest = std::max(newest, c.parsed->end);

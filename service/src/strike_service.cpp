@@ -27,13 +27,13 @@ const char* SourceName(SourceKind kind) {
   return "?";
 }
 
-const char* ClockName(ClockSpec::Kind kind) {
+const char* ClockName(ClockSetting::Kind kind) {
   switch (kind) {
-    case ClockSpec::Kind::kSystem:
+    case ClockSetting::Kind::kSystem:
       return "system";
-    case ClockSpec::Kind::kFixed:
+    case ClockSetting::Kind::kFixed:
       return "fixed";
-    case ClockSpec::Kind::kNewestData:
+    case ClockSetting::Kind::kNewestData:
       return "newest-data";
   }
   return "?";
@@ -48,20 +48,20 @@ HttpReply Text(int status, std::string body) {
 
 }  // namespace
 
-std::optional<ClockSpec> ParseClockSpec(std::string_view text) {
-  ClockSpec spec;
-  if (text == "system") return spec;
+std::optional<ClockSetting> ParseClockSetting(std::string_view text) {
+  ClockSetting setting;
+  if (text == "system") return setting;
   if (text == "newest-data") {
-    spec.kind = ClockSpec::Kind::kNewestData;
-    return spec;
+    setting.kind = ClockSetting::Kind::kNewestData;
+    return setting;
   }
   const std::string_view prefix = "fixed:";
   if (text.substr(0, prefix.size()) == prefix) {
     const auto t = ParseIso8601(text.substr(prefix.size()));
     if (!t) return std::nullopt;
-    spec.kind = ClockSpec::Kind::kFixed;
-    spec.fixed = *t;
-    return spec;
+    setting.kind = ClockSetting::Kind::kFixed;
+    setting.fixed = *t;
+    return setting;
   }
   return std::nullopt;
 }
@@ -75,11 +75,11 @@ std::optional<TimeMs> StrikeService::NewestData() const {
 
 TimeMs StrikeService::Now() const {
   switch (options_.clock.kind) {
-    case ClockSpec::Kind::kFixed:
+    case ClockSetting::Kind::kFixed:
       return options_.clock.fixed;
-    case ClockSpec::Kind::kNewestData:
+    case ClockSetting::Kind::kNewestData:
       return NewestData().value_or(options_.wall_clock());
-    case ClockSpec::Kind::kSystem:
+    case ClockSetting::Kind::kSystem:
       break;
   }
   return options_.wall_clock();
@@ -156,7 +156,7 @@ bool StrikeService::Fresh(std::string* reason) const {
           std::string("no data received yet from the ") + SourceName(options_.source) + " source";
     return false;
   }
-  if (options_.clock.kind != ClockSpec::Kind::kSystem || options_.stale_after <= 0) return true;
+  if (options_.clock.kind != ClockSetting::Kind::kSystem || options_.stale_after <= 0) return true;
   const TimeMs age = options_.wall_clock() - *newest;
   if (age > options_.stale_after) {
     if (reason) {

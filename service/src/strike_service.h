@@ -17,13 +17,13 @@
 namespace strikecount {
 
 // Where "now" comes from. Replays of old files and tests need a clock that can be set.
-struct ClockSpec {
+struct ClockSetting {
   enum class Kind { kSystem, kFixed, kNewestData };
   Kind kind = Kind::kSystem;
   TimeMs fixed = 0;
 };
 // "system", "newest-data" or "fixed:<ISO 8601>".
-std::optional<ClockSpec> ParseClockSpec(std::string_view text);
+std::optional<ClockSetting> ParseClockSetting(std::string_view text);
 
 enum class SourceKind { kGlm, kFeed, kDemo };
 
@@ -32,7 +32,7 @@ struct ServiceOptions {
   std::string source_detail;  // for /healthz and logs, e.g. "G19 files in /srv/glm"
   TimeMs window = 15 * kMsPerMinute;
   TimeMs stale_after = 5 * kMsPerMinute;  // 0: never answer "stale"
-  ClockSpec clock;
+  ClockSetting clock;
   std::size_t max_flashes = 2'000'000;
   std::function<TimeMs()> wall_clock = SystemNowMs;  // the system clock; tests set their own
 };

@@ -73,7 +73,7 @@ std::vector<std::pair<double, double>> RawPositions(const std::string& path) {
 ServiceOptions ReplayAt(TimeMs now, const std::string& platform) {
   ServiceOptions options;
   options.source_detail = "GLM " + platform + " samples";
-  options.clock.kind = ClockSpec::Kind::kFixed;
+  options.clock.kind = ClockSetting::Kind::kFixed;
   options.clock.fixed = now;
   options.wall_clock = [now] { return now + 60 * kMsPerSecond; };
   return options;
@@ -327,7 +327,7 @@ class GlmDirectoryTest : public ::testing::Test {
 TEST_F(GlmDirectoryTest, TakesOnePlatformOnceAndSurvivesBadFiles) {
   SKIP_WITHOUT_SHARED_DATA();
   ServiceOptions options = ReplayAt(0, "G16");
-  options.clock.kind = ClockSpec::Kind::kNewestData;
+  options.clock.kind = ClockSetting::Kind::kNewestData;
   options.wall_clock = [] { return *ParseIso8601("2018-07-02T05:00:00Z"); };
   StrikeService service(options);
   GlmDirectorySource source(service, dir_.path(), "G16", 2000);
@@ -375,7 +375,7 @@ TEST_F(GlmDirectoryTest, AnEmptyGranuleIsFreshDataWithNoFlashes) {
   SKIP_WITHOUT_SHARED_DATA();
   const TimeMs end = *ParseIso8601("2020-01-16T06:12:11.000Z");
   ServiceOptions options = ReplayAt(end, "G17");
-  options.clock.kind = ClockSpec::Kind::kSystem;
+  options.clock.kind = ClockSetting::Kind::kSystem;
   options.wall_clock = [end] { return end + 30 * kMsPerSecond; };
   StrikeService service(options);
   GlmDirectorySource source(service, dir_.path(), "G17", 2000);

@@ -78,20 +78,20 @@ TEST(StrikeService, AStaleOrSilentFeedIsNotCalmWeather) {
 
 TEST(StrikeService, ReplayClocksNeverGoStale) {
   ServiceOptions options;
-  options.clock = *ParseClockSpec("newest-data");
+  options.clock = *ParseClockSetting("newest-data");
   options.wall_clock = [] { return kNow + 365LL * 24 * 60 * kMsPerMinute; };
   StrikeService s(options);
   s.Ingest({{kNow - 20 * kMsPerMinute, 38.7, -90.7}, {kNow - 10 * kMsPerMinute, 38.7, -90.7}},
            kNow);
   EXPECT_EQ(s.Now(), kNow);
   EXPECT_EQ(s.Handle("GET", kKlsx).body, "1");
-  EXPECT_FALSE(ParseClockSpec("fixed:yesterday"));
-  EXPECT_EQ(ParseClockSpec("fixed:2025-04-07T13:00:00Z")->fixed, kNow);
+  EXPECT_FALSE(ParseClockSetting("fixed:yesterday"));
+  EXPECT_EQ(ParseClockSetting("fixed:2025-04-07T13:00:00Z")->fixed, kNow);
 }
 
 TEST(StrikeService, ImplausibleTimesDoNotDragTheClock) {
   ServiceOptions options;
-  options.clock.kind = ClockSpec::Kind::kNewestData;
+  options.clock.kind = ClockSetting::Kind::kNewestData;
   options.wall_clock = [] { return kNow; };
   StrikeService s(options);
   s.Ingest({{kNow - kMsPerMinute, 38.7, -90.7}}, kNow);
