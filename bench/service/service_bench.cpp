@@ -32,7 +32,7 @@ void BM_IngestGlmFile(benchmark::State& state) {
   for (auto _ : state) {
     const GlmReadResult r = kIsolated ? ReadGlmFileIsolated(path) : ReadGlmFile(path);
     ServiceOptions options;
-    options.clock.kind = ClockSpec::Kind::kNewestData;
+    options.clock.kind = ClockSetting::Kind::kNewestData;
     StrikeService service(options);
     service.Ingest(r.granule->flashes, r.granule->end);
     flashes = service.index().size();

@@ -17,7 +17,7 @@ namespace {
 StrikeService& Service() {
   static StrikeService* service = [] {
     ServiceOptions options;
-    options.clock.kind = ClockSpec::Kind::kFixed;
+    options.clock.kind = ClockSetting::Kind::kFixed;
     options.clock.fixed = 1744030800000;
     options.wall_clock = [] { return TimeMs{1744030800000}; };
     auto* s = new StrikeService(options);
