@@ -12,7 +12,7 @@
 #                must not be running already, and every process in it ends with this run
 #   --display    Xvfb display number (default 151); it must be free
 #   --windows    top-level windows many_windows.exe opens (default 100)
-#   --baseline   seconds measured before the widget starts (default 60, at most SECONDS)
+#   --baseline   seconds of each baseline phase (default 60, at most SECONDS)
 #   --settle     seconds left to a program after its start before measuring (default 10)
 #   --cpus       run everything (Xvfb, wineserver, every Windows program) on these CPUs only,
 #                as taskset -c takes them, e.g. 1. In a virtual machine the wake-ups between
@@ -22,9 +22,10 @@
 #                that follow it (bench/widget_variant.exe takes --no-topmost and --no-scan, to
 #                tell the causes of the widget's CPU apart)
 #
-# One run goes through two phases on one desktop and one wineserver:
-#   baseline  the other windows and the bare window idle; the widget is not running yet
+# One run goes through three phases on one desktop and one wineserver:
+#   before    the other windows and the bare window idle; the widget is not running yet
 #   idle      the widget runs too, once its start-up is over
+#   after     the widget has been killed; the rest idles on, long settled by now
 # Each phase samples utime + stime from /proc/<pid>/stat of every process of the prefix (each
 # Windows program is one Linux process; the wineserver serves them all) and of Xvfb; the
 # on-CPU nanoseconds of the live threads (/proc/<pid>/task/*/schedstat) are shown beside them
@@ -35,9 +36,12 @@
 # in the scan is a request to the wineserver (Windows itself would send WM_GETTEXTLENGTH to
 # the windows' owner instead), and the always-on-top step can reach the X server. Nothing
 # tells from outside which client a piece of their work was for, so the rise of their rate
-# from the baseline phase to the idle phase is counted as caused by the widget; the bare
-# window, idle in both phases, causes next to nothing there. The report gives the widget's own process against the
-# goal of under 0.1 % of one core, and the widget's own share plus what it causes elsewhere.
+# from the "after" phase to the idle phase is counted as caused by the widget. The "before"
+# phase is shown too, but it can still hold the tail of the desktop's start-up (the wineserver
+# then runs higher than later), which would hide part of the rise. The bare window, idle in
+# every phase, causes next to nothing there. The report gives the widget's own process
+# against the goal of under 0.1 % of one core, and the widget's own share plus what it
+# causes elsewhere.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -210,7 +214,7 @@ sleep "$settle"
 
 snapshot >"$work/s0"
 t0=$(stamp)
-echo "idle_cpu: baseline phase, ${baseline}s"
+echo "idle_cpu: phase before the widget, ${baseline}s"
 sleep "$baseline"
 snapshot >"$work/s1"
 t1=$(stamp)
@@ -226,10 +230,20 @@ snapshot >"$work/s3"
 t3=$(stamp)
 grep -qF " $widget_name" "$work/s3" || die "the widget ended during the idle phase"
 
-python3 - "$work" "$t0" "$t1" "$t2" "$t3" "$windows" "$widget_name" "${widget_args[*]}" <<'EOF'
+kill -KILL $(awk -v name="$widget_name" '$5 == name { print $1 }' "$work/s3")
+sleep "$settle"
+snapshot >"$work/s4"
+t4=$(stamp)
+echo "idle_cpu: phase after the widget, ${baseline}s"
+sleep "$baseline"
+snapshot >"$work/s5"
+t5=$(stamp)
+
+python3 - "$work" "$t0" "$t1" "$t2" "$t3" "$t4" "$t5" "$windows" "$widget_name" \
+  "${widget_args[*]}" <<'EOF'
 import sys
-work, t0, t1, t2, t3 = sys.argv[1], *map(float, sys.argv[2:6])
-nwin, widget_name, widget_args = sys.argv[6:9]
+work, t0, t1, t2, t3, t4, t5 = sys.argv[1], *map(float, sys.argv[2:8])
+nwin, widget_name, widget_args = sys.argv[8:11]
 HZ = 100  # USER_HZ: the unit of utime and stime
 
 def load(name):
@@ -239,8 +253,8 @@ def load(name):
         out[(pid, start)] = (int(ticks), int(ns), pname.strip())
     return out
 
-s0, s1, s2, s3 = (load(n) for n in ("s0", "s1", "s2", "s3"))
-base_wall, idle_wall = t1 - t0, t3 - t2
+s0, s1, s2, s3, s4, s5 = (load(f"s{i}") for i in range(6))
+before_wall, idle_wall, after_wall = t1 - t0, t3 - t2, t5 - t4
 
 def rates(a, b, wall):
     """CPU seconds (ticks, schedstat) and share of one core, per process present in both."""
@@ -251,26 +265,30 @@ def rates(a, b, wall):
         r[key] = (b[key][2], ticks, ns, 100 * ticks / wall)
     return r
 
-base, idle = rates(s0, s1, base_wall), rates(s2, s3, idle_wall)
+before, idle = rates(s0, s1, before_wall), rates(s2, s3, idle_wall)
+after = rates(s4, s5, after_wall)
 order = [widget_name, "st_bare_window.exe", "many_windows.exe", "wineserver", "Xvfb"]
 rows = sorted(idle.items(), key=lambda kv: (order.index(kv[1][0]) if kv[1][0] in order
                                             else len(order), kv[1][0], kv[0][0]))
 print()
-print(f"CPU time per process: baseline phase {base_wall:.1f} s without the widget, "
-      f"idle phase {idle_wall:.1f} s with it ({nwin} other windows on the desktop)")
+print(f"CPU time per process in the idle phase, {idle_wall:.1f} s with the widget, and its "
+      f"share of one core before ({before_wall:.1f} s) and after ({after_wall:.1f} s) it; "
+      f"{nwin} other windows on the desktop")
 head = (f"{'process':<22}{'pid':>8}{'idle cpu s':>12}{'(schedstat)':>13}{'% of core':>11}"
-        f"{'baseline %':>12}{'rise %':>10}")
+        f"{'before %':>10}{'after %':>10}{'rise %':>10}")
 print(head)
 print("-" * len(head))
 rise_total = 0.0
 for key, (name, ticks, ns, pct) in rows:
-    b = base.get(key)
-    bpct = f"{b[3]:.4f}" if b else "-"
-    rise = pct - b[3] if b else None
+    b, a = before.get(key), after.get(key)
+    rise = pct - a[3] if a else None
     if name != widget_name and name != "st_bare_window.exe" and rise is not None:
         rise_total += rise
+    bpct = f"{b[3]:.4f}" if b else "-"
+    apct = f"{a[3]:.4f}" if a else "-"
     rise_s = f"{rise:+.4f}" if rise is not None else "-"
-    print(f"{name:<22}{key[0]:>8}{ticks:>12.2f}{ns:>13.3f}{pct:>11.4f}{bpct:>12}{rise_s:>10}")
+    print(f"{name:<22}{key[0]:>8}{ticks:>12.2f}{ns:>13.3f}{pct:>11.4f}{bpct:>10}{apct:>10}"
+          f"{rise_s:>10}")
 print("-" * len(head))
 
 def share(name):
@@ -283,7 +301,8 @@ if widget_args:
 print(f"widget process alone:                 {widget:.4f} % of one core"
       f"  -> goal under {goal} %: {'met' if widget < goal else 'MISSED'}")
 print(f"bare window process (the yardstick):  {bare:.4f} % of one core")
-print(f"rise elsewhere (wineserver, the other windows' owner, Wine services, Xvfb): "
+print(f"rise elsewhere over the phase after it (wineserver, the other windows' owner, "
+      f"Wine services, Xvfb): "
       f"{rise_total:+.4f} %")
 total = widget + rise_total
 print(f"widget with what it causes elsewhere: {total:.4f} % of one core"
