@@ -28,7 +28,10 @@
 // per second costs as a share of one core, by this process's CPU time. The wall time also
 // holds the time spent waiting for the windows' owner and the wineserver to answer. Under
 // Wine the CPU time comes in scheduler ticks (10 ms), so rows of few calls are coarse; the
-// fastest batch is the figure least disturbed by other load on the machine.
+// fastest batch is the figure least disturbed by other load on the machine. In a virtual
+// machine, start Xvfb and wine under one CPU (taskset -c 0 ...): wake-ups between this
+// program and the wineserver across CPUs can cost several times more, and vary with the
+// host's load; on one CPU the wall time is the whole work of this program and the wineserver.
 #include <windows.h>
 
 #include <algorithm>
