@@ -78,8 +78,13 @@ while [[ $# -gt 0 ]]; do
 done
 
 ip link set lo up
-# A private /tmp: X server sockets, the wineserver's socket folder and the run's files.
-mount -t tmpfs -o mode=1777 tmpfs /tmp
+# Private folders for the X server sockets and the wineserver's sockets, so nothing outside
+# the run can meet them. Only those: the checkout itself may well lie under /tmp.
+mkdir -p /tmp/.X11-unix "/tmp/.wine-$(id -u)"
+chmod 1777 /tmp/.X11-unix
+chmod 700 "/tmp/.wine-$(id -u)"
+mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix
+mount -t tmpfs -o mode=700 tmpfs "/tmp/.wine-$(id -u)"
 work=$(mktemp -d /tmp/stormtally-e2e.XXXXXX)
 artifacts=$build/e2e-artifacts
 mkdir -p "$artifacts"
@@ -99,6 +104,7 @@ cleanup() {
     mkdir -p "$artifacts/last-run"
     cp -r "$work"/. "$artifacts/last-run/"
   fi
+  rm -rf "$work"
   exit "$rc"
 }
 trap cleanup EXIT
@@ -171,7 +177,7 @@ for _ in $(seq 100); do
   grep -q '"ready"' "$server_log" && break
   sleep 0.05
 done
-grep -q '"ready"' "$server_log" || die "the test server did not start (see $work/server.out)"
+grep -q '"ready"' "$server_log" || { cat "$work/server.out" >&2; die "the test server did not start"; }
 
 export PYTHONDONTWRITEBYTECODE=1 # nothing written into the source tree
 export E2E_EXE=$exe E2E_HELPERS=$helpers E2E_WORK=$work E2E_ARTIFACTS=$artifacts
