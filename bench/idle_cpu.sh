@@ -219,7 +219,8 @@ sleep "$baseline"
 snapshot >"$work/s1"
 t1=$(stamp)
 
-wine "$widget_exe" "${widget_args[@]}" >/dev/null 2>&1 &
+# Not a job of this shell, so that killing it later prints nothing.
+(wine "$widget_exe" "${widget_args[@]}" >/dev/null 2>&1 &)
 sleep "$settle"
 snapshot >"$work/s2"
 t2=$(stamp)
