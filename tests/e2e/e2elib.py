@@ -225,10 +225,22 @@ def xdo(*args):
     subprocess.run(["xdotool", *[str(a) for a in args]], check=True, timeout=30)
 
 
-def focus_window(name="^x$"):
+def focus_window(name="^x$", timeout=5):
     """Gives the X keyboard focus to the window whose title matches; without a window manager
-    nobody else does, and keys would go to whatever lies under the pointer."""
-    xdo("search", "--name", name, "windowfocus")
+    nobody else does, and keys would go to whatever lies under the pointer. Only a mapped
+    window can take the focus: one that is still being shown, or the last case's window on its
+    way out, is passed over until a mapped one is there."""
+    deadline = time.time() + timeout
+    while True:
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
+                               capture_output=True, text=True, timeout=30).stdout.split()
+        for wid in found:
+            if subprocess.run(["xdotool", "windowfocus", wid], capture_output=True,
+                              timeout=30).returncode == 0:
+                return
+        if time.time() > deadline:
+            raise AssertionError(f"no mapped window named {name!r} took the keyboard focus")
+        time.sleep(0.1)
 
 
 def key(*keys, to="^x$"):
