@@ -38,18 +38,10 @@ struct InternetTraits {
   static void close(Handle h) { ::WinHttpCloseHandle(h); }
 };
 
-struct IconTraits {
-  using Handle = HICON;
-  static Handle empty() { return nullptr; }
-  static bool isValid(Handle h) { return h != nullptr; }
-  static void close(Handle h) { ::DestroyIcon(h); }
-};
-
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
 using UniqueInternet = UniqueHandle<InternetTraits>;
-using UniqueIcon = UniqueHandle<IconTraits>;
 
 // Text crosses into Win32 as UTF-16 and back into the core as UTF-8.
 std::wstring widen(const std::string& utf8);

@@ -67,7 +67,6 @@ class MainWindow final : public Desktop, public ControlObserver {
   UINT dpi_ = 96;
   UniqueGdiObject captionFont_, countFont_, siteFont_, defaultFont_;
   UniqueGdiObject navyBrush_;
-  UniqueIcon bigIcon_, smallIcon_;
   std::optional<ControlId> pressed_;  // the label a button went down on
   bool mirroringText_ = false;
   HWND lastFocus_ = nullptr;
