@@ -180,43 +180,27 @@ TEST(CustomLocationOn, ExplainsAsksAndRequests) {
   EXPECT_EQ(h.c.ID_DISTANCE.text(), "128");
 }
 
-TEST(CustomLocationOn, CancelOnEveryPromptGivesTheOriginAndTenMiles) {
-  Harness h;  // no answers queued: every prompt is cancelled
-  rightDoubleClick(h, 10300);
-  EXPECT_EQ(h.c.USR.value(), 1);
-  EXPECT_EQ(h.c.USR_LAT.text(), "0");
-  EXPECT_EQ(h.c.USR_LON.text(), "0");
-  EXPECT_EQ(h.c.USR_DISTANCE.text(), "10");
-  ASSERT_EQ(h.desktop.requests.size(), 1u);
-  EXPECT_EQ(h.desktop.requests[0].url, kQuery + "lat=0&lon=0&distance=10");
-}
-
 struct AnswerCase {
   const char* answer;
   const char* written;
 };
 
 TEST(CustomLocationOn, HoldsTheRadiusBetweenOneAnd248Miles) {
+  // The number reading itself is number_text_test's; here, what the radius prompt does with
+  // the value. Every prompt cancelled gives the origin and ten miles.
   const AnswerCase cases[] = {
-      {"0.5", "10"},
+      {"", "10"},
       {"0", "10"},
       {"-20", "10"},
-      {"", "10"},
+      {"0.999", "10"},
+      {"1e400", "10"},
       {"1", "1"},
+      {"1.5", "1.5"},
       {"25 miles", "25"},
+      {"247.99", "247.99"},
       {"248", "248"},
       {"248.5", "248"},
       {"1000", "248"},
-      {"1.5", "1.5"},
-      {"247.99", "247.99"},
-      {"0.999", "10"},
-      {"1e2", "100"},
-      {"1e-5", "10"},
-      {"1e20", "248"},
-      {"&HFFFF", "248"},
-      {"&H1F", "31"},
-      {"1e400", "10"},
-      {"miles", "10"},
       // The largest doubles are written rounded to 15 digits, beyond the range of a double.
       {"1.7976931348623157e308", "248"},
       {"-1.7976931348623157e308", "10"},
@@ -241,13 +225,8 @@ TEST(CustomLocationOn, WritesCoordinatesAsPlainNumbers) {
     const char* inQuery;
   };
   const CoordinateCase cases[] = {
-      {"38.5", "38.5", "38.5"},
-      {"3 8.5", "38.5", "38.5"},
-      {"38,5", "38", "38"},
-      {"N38", "0", "0"},
       {"-90.25W", "-90.25", "-90.25"},
-      {"1e2", "100", "100"},
-      {"", "0", "0"},
+      {"", "0", "0"},  // a cancelled prompt
       {"-0", "0", "0"},
       // No range test on coordinates; the exponent form's "+" is escaped in the query.
       {"1e20", "1E+20", "1E%2B20"},

@@ -203,22 +203,14 @@ struct AnswerTextCase {
   const char* text;
 };
 
-// What the latitude and longitude prompts write for a typed answer.
+// What the latitude and longitude prompts write for a typed answer (custom_location_test
+// runs the widget's own examples through the prompts).
 TEST(NumberText, WritesTypedCoordinatesBack) {
   const AnswerTextCase cases[] = {
-      {"38.5", "38.5"},
-      {"3 8.5", "38.5"},
-      {"38,5", "38"},
-      {"N38", "0"},
-      {"-90.25W", "-90.25"},
-      {"1e2", "100"},
-      {"", "0"},
-      {"-0", "0"},
       {"&H1F", "31"},
       {"&O17", "15"},
       {"1D3", "1000"},
       {"38.50000", "38.5"},
-      {"1e20", "1E+20"},
       {"1e-5", "1E-05"},
       {"0.00015", "0.00015"},
       {"38.1234567890123456", "38.1234567890123"},
