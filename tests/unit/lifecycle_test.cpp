@@ -100,26 +100,6 @@ TEST(Dragging, OnlyTheLeftButtonOnTheCaptionStartsADrag) {
   }
 }
 
-TEST(Handlers, PressingAButtonRunsItsWholeHandlerNestedInTheCaller) {
-  Harness h;
-  h.desktop.files["radars.gis"] = "klsx||38.699|-90.683\r\n";
-  h.desktop.log.clear();
-  h.c.switch_.press();
-  // The request ran inside the lookup, which ran inside the press: all before press returned.
-  const std::vector<std::string> expected = {
-      "repaint",
-      "focus",
-      "read(radars.gis)",
-      "SetWindowPos(TOPMOST,0x3)",
-      "SetWindowPos(TOPMOST,0x53)",
-      "focus",
-      "repaint",
-      "GET https://strikes.test/counter/Strike_Counter.php?lat=38.699&lon=-90.683&distance=128",
-      "Timer1 on"};
-  EXPECT_EQ(h.desktop.log, expected);
-  EXPECT_FALSE(h.c.Nexrad_Site.visible());
-}
-
 TEST(Handlers, ATickOfATimerSwitchedOffMeanwhileIsDropped) {
   Harness h;
   h.c.Timer1.setEnabled(false);
@@ -127,16 +107,6 @@ TEST(Handlers, ATickOfATimerSwitchedOffMeanwhileIsDropped) {
   h.widget.timerTick(ControlId::Timer1);
   EXPECT_TRUE(h.desktop.log.empty());
   EXPECT_FALSE(h.c.update.enabled());
-}
-
-TEST(Handlers, TheSiteBoxKeepsWhatTheUserTypes) {
-  Harness h;
-  h.widget.siteBoxEdited("KT");
-  EXPECT_EQ(h.c.Nexrad_Site.text(), "KT");
-  int key = 'L';
-  h.widget.siteBoxKeyPress(key);
-  EXPECT_EQ(key, 'L');
-  EXPECT_TRUE(h.desktop.requests.empty());
 }
 
 TEST(Layout, MeasuresExactly170By74At96DpiAndScalesWithDpi) {
