@@ -194,7 +194,8 @@ struct FailingService {
 const FailingService kFailures[] = {
     {"Unreachable", [](Harness& h) { h.failWith("connection refused", 0); }, 0},
     {"TimesOut", [](Harness& h) { h.failWith("timed out", kRequestTimeoutMs); }, kRequestTimeoutMs},
-    {"ServerError", [](Harness& h) { h.answerWith("oops", 500, 40); }, 40},
+    // A count in the body of an error answer is no count either.
+    {"ServerError", [](Harness& h) { h.answerWith("5", 500, 40); }, 40},
     {"NotANumber", [](Harness& h) { h.answerWith("<html>busy</html>", 200, 40); }, 40},
 };
 
@@ -274,6 +275,7 @@ TEST(RefreshCycle, NeverQueriesWithoutAUserAction) {
     ASSERT_NE(entry, "read(radars.gis)");
   }
   EXPECT_EQ(h.timers(), kIdle);
+  EXPECT_EQ(h.c.ID_LAT.text(), "38.699");
   EXPECT_EQ(h.c.tstrikes.caption(), "0000");
   EXPECT_TRUE(h.c.Timer2.enabled()) << "the viewer scan runs all the while";
 }
