@@ -26,20 +26,35 @@ TEST(StartUp, LoadAndActivateTakeTheAlwaysOnTopStepAndQueryNothing) {
   EXPECT_FALSE(h.c.update.enabled());
 }
 
-TEST(StartUp, ASecondCopyEndsAtLoadAndNothingRunsAfterwards) {
-  Harness h(/*load=*/false);
-  h.desktop.anotherInstance = true;
-  h.widget.load();
-  EXPECT_EQ(h.desktop.log, std::vector<std::string>{"end"});
-  EXPECT_TRUE(h.widget.ended());
-  h.desktop.log.clear();
-  // Events that were already queued find the program ended.
-  h.widget.activate();
-  h.widget.timerTick(ControlId::Timer2);
-  h.widget.command1Pressed();
-  int enter = kEnterKey;
-  h.widget.siteBoxKeyPress(enter);
-  EXPECT_TRUE(h.desktop.log.empty());
+// Every entry point of a second copy ends it before it does anything else; events that were
+// already queued then find the program ended.
+TEST(AnotherCopy, EndsAtLoadAtCommand1AndAtTheScanAndNothingRunsAfterwards) {
+  const std::vector<std::pair<const char*, std::function<void(Harness&)>>> entries = {
+      {"load", [](Harness& h) { h.widget.load(); }},
+      {"Command1", [](Harness& h) { h.c.Command1.press(); }},
+      {"viewer scan", [](Harness& h) { h.desktop.advance(5000); }},
+  };
+  for (const auto& [name, enter] : entries) {
+    SCOPED_TRACE(name);
+    Harness h(/*load=*/false);
+    h.desktop.anotherInstance = true;
+    bool titleRead = false;
+    h.desktop.windows.push_back({"KTLX - GRLevel3", [&](FakeWindow&) { titleRead = true; }});
+    enter(h);
+    EXPECT_EQ(h.desktop.log, std::vector<std::string>{"end"});
+    EXPECT_TRUE(h.widget.ended());
+    EXPECT_FALSE(titleRead);
+    EXPECT_EQ(h.c.Nexrad_Site.text(), "KLSX");
+    EXPECT_FALSE(h.c.Timer1.enabled());
+
+    h.desktop.log.clear();
+    h.widget.activate();
+    h.widget.timerTick(ControlId::Timer2);
+    h.widget.command1Pressed();
+    int enterKey = kEnterKey;
+    h.widget.siteBoxKeyPress(enterKey);
+    EXPECT_TRUE(h.desktop.log.empty());
+  }
 }
 
 TEST(Closing, EveryPathEndsTheProgramOnceAndAtOnce) {

@@ -153,13 +153,5 @@ TEST(Command1, StepsRunInOrderAndLeaveTimer1On) {
   EXPECT_EQ(h.desktop.log, expected);
 }
 
-TEST(Command1, ASecondInstanceEndsBeforeAsking) {
-  Harness h(/*load=*/false);
-  h.desktop.anotherInstance = true;
-  h.c.Command1.press();
-  EXPECT_EQ(h.desktop.log, std::vector<std::string>{"end"});
-  EXPECT_FALSE(h.c.Timer1.enabled());
-}
-
 }  // namespace
 }  // namespace stormtally::testing

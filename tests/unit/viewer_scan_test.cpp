@@ -133,19 +133,6 @@ TEST(ViewerScan, RaisesTheWindowOnEveryTick) {
   EXPECT_EQ(h.desktop.log, expected);
 }
 
-TEST(ViewerScan, EndsTheProgramWhenAnotherCopyRan) {
-  Harness h(false);
-  h.desktop.anotherInstance = true;
-  setWindows(h, {"KTLX - GRLevel3"});
-  bool read = false;
-  h.desktop.windows[0].beforeTextRead = [&](FakeWindow&) { read = true; };
-  h.desktop.advance(5000);
-  EXPECT_TRUE(h.desktop.ended);
-  EXPECT_EQ(h.desktop.log, std::vector<std::string>{"end"});
-  EXPECT_FALSE(read);
-  EXPECT_EQ(h.c.Nexrad_Site.text(), "KLSX");
-}
-
 TEST(ViewerScan, FollowsTheViewerFromTickToTick) {
   Harness h;
   // Typed text is replaced within a second while a viewer runs.
