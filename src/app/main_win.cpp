@@ -20,12 +20,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (!window.create(widget)) return 1;
   widget.load();
 
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    // Tab moves between the keyboard-reachable controls, as in a dialog.
-    if (IsDialogMessageW(window.hwnd(), &msg)) continue;
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-  return 0;
+  return window.runMessageLoop();
 }

@@ -154,6 +154,16 @@ bool MainWindow::create(Widget& widget) {
   return true;
 }
 
+int MainWindow::runMessageLoop() {
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (IsDialogMessageW(window_.get(), &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return 0;
+}
+
 void MainWindow::createChildren() {
   const Controls& c = widget_->controls();
   for (ControlId id : kChildren) {

@@ -22,6 +22,9 @@ class MainWindow final : public Desktop, public ControlObserver {
   // run from start-up. Returns false when the window cannot be made.
   bool create(Widget& widget);
   HWND hwnd() const { return window_.get(); }
+  // Dispatches the thread's messages until the program ends; Tab moves between the
+  // keyboard-reachable controls, as in a dialog.
+  int runMessageLoop();
 
   // --- Desktop ---
   bool anotherInstanceAtStart() override { return anotherInstance_; }
