@@ -4,16 +4,17 @@
 SHELL := /bin/bash
 NATIVE := build/native
 WIN := build/mingw32
+LOCALES := $(CURDIR)/build/locale
 JOBS ?= 2
 
-.PHONY: run test deps build native windows unit fuzz e2e bench clean
+.PHONY: run test deps build native windows unit locale fuzz e2e bench clean
 
 run: build
 	tools/run.sh $(NATIVE) $(WIN)
 
-test: build
+test: build locale
 	@start=$$(date +%s); set -o pipefail; \
-	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS) && \
+	LOCPATH=$(LOCALES) ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS) && \
 	$(MAKE) --no-print-directory fuzz && \
 	$(MAKE) --no-print-directory e2e; rc=$$?; \
 	echo "make test took $$(( $$(date +%s) - start )) s"; exit $$rc
@@ -31,8 +32,13 @@ windows:
 	@cmake --preset mingw32 >/dev/null
 	@cmake --build --preset mingw32
 
-unit: native
-	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS)
+unit: native locale
+	LOCPATH=$(LOCALES) ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS)
+
+# A comma-decimal locale of the build's own, so the tests can show the widget ignores it.
+locale:
+	@[ -d $(LOCALES)/de_DE.UTF-8 ] || { mkdir -p $(LOCALES) && \
+	  localedef -i de_DE -f UTF-8 $(LOCALES)/de_DE.UTF-8; }
 
 fuzz:
 	@for script in fuzz/run.sh service/fuzz/run.sh; do \
