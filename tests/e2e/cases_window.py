@@ -7,8 +7,8 @@ import time
 
 from e2elib import (ARTIFACTS, CAPTION, CLOSE_MARK, COUNT, DEFAULT_QUERY, EXE, FRAME, GREY,
                     HEIGHT, LIGHT_GREY, NAVY, SERVER, SITE_BOX, WHITE, WIDTH, case, check,
-                    find_child, glide, key, mouse_to, note, park_pointer, probe, reset_trust,
-                    trust_only_system_authorities, wait_for, whitish, xdo)
+                    find_child, glide, grab, key, mouse_to, note, park_pointer, probe, reset_trust,
+                    run_wine, trust_only_system_authorities, wait_for, whitish, xdo)
 
 # Longest a failed request may keep the count from showing "--": the widget's own 15 s bound
 # plus the time the screen and the probe need.
@@ -275,3 +275,48 @@ def peak_working_set_after_one_request(s):
     note(f"peak working set after one request: widget {widget['peak_working_set'] // kib} KiB, "
          f"bare window {bare['peak_working_set'] // kib} KiB, difference "
          f"{(widget['peak_working_set'] - bare['peak_working_set']) // kib} KiB")
+
+
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
+
+
+def set_screen_dpi(dpi):
+    run_wine("reg", "add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi),
+             "/f")
+
+
+def window_geometry():
+    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^x$",
+                          "getwindowgeometry", "--shell"], capture_output=True, text=True,
+                         timeout=30).stdout
+    geo = dict(line.split("=", 1) for line in out.split())
+    return int(geo["X"]), int(geo["Y"]), int(geo["WIDTH"]), int(geo["HEIGHT"])
+
+
+@case("window")
+def at_150_percent_every_figure_scales(s):
+    """At 144 dots per inch the widget measures 255 by 111, its frame and count scale with it,
+    and its text stays one line; back at 96 it measures 170 by 74 again."""
+    set_screen_dpi(144)
+    try:
+        w = s.start_widget()
+        x, y, *size = window_geometry()
+        check(tuple(size) == (255, 111),
+              f"at 144 DPI the window is {size[0]} by {size[1]}, not 255 by 111")
+        time.sleep(0.5)
+        img = grab(x, y, *size)
+        frame = sum(1 for x in range(10) if img.px(x, 55) == WHITE)
+        check(frame >= 4, f"the frame is {frame} px wide at 144 DPI, expected 4 or 5")
+        # The count's label spans 60..193 across and 48..97 down at this size.
+        digits = img.count((60, 48, 193, 97), LIGHT_GREY, tolerance=60)
+        check(digits > 200, f"only {digits} light-grey pixels in the scaled count")
+        caption = img.count((24, 12, 229, 45), LIGHT_GREY, tolerance=60)
+        check(caption > 150, f"only {caption} light-grey pixels in the scaled caption")
+    finally:
+        set_screen_dpi(96)
+    w.proc.kill()
+    w.proc.wait(10)
+    wait_for(lambda: probe() is None, 10, "the 144 DPI widget to end")
+    s.start_widget()
+    size = tuple(window_geometry()[2:])
+    check(size == (WIDTH, HEIGHT), f"back at 96 DPI the window is {size}")
