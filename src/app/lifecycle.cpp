@@ -8,11 +8,9 @@ bool Lifecycle::singleInstanceTest() {
   return !ended_;
 }
 
-// Never activates: the step runs every second, and an activation would take the keyboard from
-// whatever the user is typing into, the widget's own message box and prompts included.
 void Lifecycle::SetTopMost(bool on) {
   desktop_.setWindowPos(on ? InsertAfter::TopMost : InsertAfter::NoTopMost,
-                        kSwpNoMove | kSwpNoSize | kSwpNoActivate);
+                        kSwpNoMove | kSwpNoSize);
 }
 
 void Lifecycle::alwaysOnTopStep() {

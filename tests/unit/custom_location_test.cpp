@@ -144,7 +144,7 @@ TEST(CustomLocationOn, ExplainsAsksAndRequests) {
       "inputBox(Latitude)",
       "inputBox(Longitude)",
       "inputBox(Distance in Miles)",
-      "SetWindowPos(TOPMOST,0x13)",
+      "SetWindowPos(TOPMOST,0x3)",
       "SetWindowPos(TOPMOST,0x53)",
       "focus",
       "repaint",
@@ -266,7 +266,7 @@ TEST(CustomLocationOff, ReturnsToTheSiteAndFollowsTheViewerAgain) {
   const std::vector<std::string> expected = {
       "messageBox( Stormtally,16)",
       "Timer2 on",
-      "SetWindowPos(TOPMOST,0x13)",
+      "SetWindowPos(TOPMOST,0x3)",
       "SetWindowPos(TOPMOST,0x53)",
       "focus",
       "repaint",

@@ -8,7 +8,7 @@
 namespace stormtally::testing {
 namespace {
 
-const std::vector<std::string> kAlwaysOnTop = {"SetWindowPos(TOPMOST,0x13)",
+const std::vector<std::string> kAlwaysOnTop = {"SetWindowPos(TOPMOST,0x3)",
                                                "SetWindowPos(TOPMOST,0x53)"};
 
 TEST(StartUp, LoadAndActivateTakeTheAlwaysOnTopStepAndQueryNothing) {

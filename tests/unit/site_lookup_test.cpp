@@ -64,7 +64,7 @@ TEST(SiteLookup, RunsItsStepsInOrderWithTheRequestNested) {
                                              "Timer1 off",
                                              "update off",
                                              "read(radars.gis)",
-                                             "SetWindowPos(TOPMOST,0x13)",
+                                             "SetWindowPos(TOPMOST,0x3)",
                                              "SetWindowPos(TOPMOST,0x53)",
                                              "focus",
                                              "repaint",

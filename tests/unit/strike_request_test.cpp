@@ -144,7 +144,7 @@ TEST(Command1, StepsRunInOrderAndLeaveTimer1On) {
   h.desktop.log.clear();
   h.c.Command1.press();
   const std::vector<std::string> expected = {
-      "SetWindowPos(TOPMOST,0x13)",
+      "SetWindowPos(TOPMOST,0x3)",
       "SetWindowPos(TOPMOST,0x53)",
       "focus",
       "repaint",
