@@ -27,8 +27,16 @@ def answer_message(expected_part):
     texts = wait_for(lambda: dialog_texts(MESSAGE_TITLE), 10, f"the message {expected_part!r}")
     check(any(expected_part in t for t in texts),
           f"the message says {texts!r}, expected it to contain {expected_part!r}")
-    key("Return", to=f"^{MESSAGE_TITLE}$")
-    wait_for(lambda: probe("#32770", MESSAGE_TITLE) is None, 5, "the message to close")
+    # The viewer scan's always-on-top step still runs behind the first message and may take
+    # the keyboard back to the widget for a moment: press Enter again if the message stays.
+    for _ in range(3):
+        key("Return", to=f"^{MESSAGE_TITLE}$")
+        try:
+            wait_for(lambda: probe("#32770", MESSAGE_TITLE) is None, 3, "the message to close")
+            return
+        except AssertionError:
+            pass
+    check(probe("#32770", MESSAGE_TITLE) is None, "the message did not close on Enter")
 
 
 def answer_prompt(prompt, typed):
