@@ -44,6 +44,7 @@
 
 #include "app/desktop.h"
 #include "app/lifecycle.h"
+#include "app/text_win.h"
 #include "app/widget.h"
 #include "app/window_win.h"
 #include "query/http_client.h"

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/text_win.h"
+
 namespace stormtally {
 namespace {
 

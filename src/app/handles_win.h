@@ -4,8 +4,6 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <string>
-
 #include "app/unique_handle.h"
 
 namespace stormtally {
@@ -42,9 +40,5 @@ using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
 using UniqueInternet = UniqueHandle<InternetTraits>;
-
-// Text crosses into Win32 as UTF-16 and back into the core as UTF-8.
-std::wstring widen(const std::string& utf8);
-std::string narrow(const std::wstring& wide);
 
 }  // namespace stormtally

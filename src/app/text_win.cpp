@@ -1,4 +1,6 @@
-#include "app/handles_win.h"
+#include "app/text_win.h"
+
+#include <windows.h>
 
 namespace stormtally {
 

@@ -8,6 +8,7 @@
 #include "app/dialogs_win.h"
 #include "app/layout.h"
 #include "app/lifecycle.h"
+#include "app/text_win.h"
 
 namespace stormtally {
 namespace {
@@ -473,23 +474,18 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case WM_LBUTTONDOWN:
-      mouseButton(kLeftButton, true, lParam);
-      return 0;
     case WM_LBUTTONUP:
-      mouseButton(kLeftButton, false, lParam);
-      return 0;
     case WM_RBUTTONDOWN:
-      mouseButton(kRightButton, true, lParam);
-      return 0;
     case WM_RBUTTONUP:
-      mouseButton(kRightButton, false, lParam);
-      return 0;
     case WM_MBUTTONDOWN:
-      mouseButton(kMiddleButton, true, lParam);
+    case WM_MBUTTONUP: {
+      const bool left = message == WM_LBUTTONDOWN || message == WM_LBUTTONUP;
+      const bool right = message == WM_RBUTTONDOWN || message == WM_RBUTTONUP;
+      const bool down =
+          message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN;
+      mouseButton(left ? kLeftButton : right ? kRightButton : kMiddleButton, down, lParam);
       return 0;
-    case WM_MBUTTONUP:
-      mouseButton(kMiddleButton, false, lParam);
-      return 0;
+    }
     case WM_MOUSEMOVE: {
       const std::optional<ControlId> over = pressed_ ? pressed_ : labelAt(lParam);
       if (over) widget_->mouseMove(*over);

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "app/handles_win.h"
+#include "app/text_win.h"
 #include "version.h"
 
 namespace stormtally {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/handles_win.h"
+#include "app/text_win.h"
 
 namespace stormtally {
 namespace {
