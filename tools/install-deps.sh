@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   # native build, unit tests, benchmarks, fuzzing
   cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-  clang-format python3 locales
+  clang-format python3 locales cloc
   # the Windows widget
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   # running it: Wine (32-bit), a virtual display, input and screenshots
