@@ -5,8 +5,10 @@
 // deadline, for the status callback to report the step done. When the deadline passes, the
 // caller closes the handles, which cancels whatever is pending, and returns a failure at once.
 // Each step is also bounded by WinHTTP's own time-outs set to the time left, so that none of
-// WinHTTP's threads stays blocked on the server after the deadline either: the
-// receive-response time-out among them is the one that also bounds the TLS handshake.
+// WinHTTP's threads stays blocked on the server after the deadline either. Closing alone does
+// not end a TLS handshake that a WinHTTP thread is reading: under Wine it goes on, and sends
+// the request once the server answers. The receive-response time-out is the one that bounds
+// that handshake, so it is set to the time left too.
 #include "query/http_client_win.h"
 
 #include <algorithm>
