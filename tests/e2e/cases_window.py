@@ -7,12 +7,8 @@ import time
 
 from e2elib import (ARTIFACTS, CAPTION, CLOSE_MARK, COUNT, DEFAULT_QUERY, EXE, FRAME, GREY,
                     HEIGHT, LIGHT_GREY, NAVY, SERVER, SITE_BOX, WHITE, WIDTH, case, check,
-                    find_child, glide, grab, key, mouse_to, note, park_pointer, probe, reset_trust,
-                    run_wine, trust_only_system_authorities, wait_for, whitish, xdo)
-
-# Longest a failed request may keep the count from showing "--": the widget's own 15 s bound
-# plus the time the screen and the probe need.
-FAILURE_SHOWN_WITHIN = 17
+                    find_child, glide, grab, key, mouse_to, note, park_pointer, probe, run_wine,
+                    wait_for, whitish, xdo)
 
 
 def frame_problems(img):
@@ -138,74 +134,6 @@ def command1_from_keyboard_sends_one_request_and_shows_the_count(s):
             problems.append(f"{press}: after the request the focus is on {focus}")
         s.close()
     check(not problems, "; ".join(problems))
-
-
-# Each failure kind: how the server behaves, and what the log must show.
-FAILURES = [
-    ("status 503 with a number in the body", dict(mode="answer", status=503, body="17")),
-    ("status 404", dict(mode="answer", status=404, body="Not Found")),
-    ("a body that is not a number", dict(mode="answer", status=200, body="<html>busy</html>")),
-    ("a number followed by a word", dict(mode="answer", status=200, body="12 strikes")),
-    ("an empty body", dict(mode="answer", status=200, body="")),
-    ("bytes that are not HTTP", dict(mode="raw", bytes="\x00\xffgarbage\r\n\r\n")),
-    ("the connection closed without an answer", dict(mode="close")),
-    ("a certificate from an untrusted authority",
-     dict(mode="answer", status=200, body="17", cert="untrusted")),
-]
-
-
-@case("request")
-def failed_requests_show_dashes(s):
-    w = s.start_widget()
-    problems = []
-    good = 20
-    for what, behaviour in FAILURES:
-        good += 1
-        SERVER.answer(str(good))
-        w.press_command1()
-        try:
-            w.wait_count(str(good), 10)
-        except AssertionError as e:
-            problems.append(f"before {what}: {e}")
-            continue
-        SERVER.set(**behaviour)
-        w.press_command1()
-        try:
-            w.wait_count("--", FAILURE_SHOWN_WITHIN)
-        except AssertionError:
-            problems.append(f"{what}: the count shows {w.count_text()!r}, not '--'")
-    check(not problems, "; ".join(problems))
-
-
-@case("request")
-def request_that_hangs_shows_dashes_within_the_timeout(s):
-    SERVER.hang(40)
-    w = s.start_widget()
-    mark = SERVER.mark()
-    w.press_command1()
-    t0 = time.monotonic()
-    SERVER.wait_requests(mark, 1)
-    w.wait_count("--", FAILURE_SHOWN_WITHIN + 2)
-    took = time.monotonic() - t0
-    note(f"a hanging server gave '--' after {took:.1f} s")
-    check(took <= FAILURE_SHOWN_WITHIN, f"'--' showed only after {took:.1f} s")
-    check(len(SERVER.requests(mark)) == 1, "the request was sent again")
-
-
-@case("tls")
-def bundle_without_the_test_authority_shows_dashes(s):
-    # The certificate the server presents is fine; only trust in its authority is missing.
-    trust_only_system_authorities()
-    try:
-        SERVER.answer("17")
-        w = s.start_widget()
-        mark = SERVER.mark()
-        w.press_command1()
-        w.wait_count("--", FAILURE_SHOWN_WITHIN)
-        check(SERVER.requests(mark) == [], "a request went through without a trusted authority")
-    finally:
-        s.close()
-        reset_trust()
 
 
 @case("window")

@@ -18,6 +18,7 @@ from e2elib import ARTIFACTS, CASES, SERVER, Session, grab, park_pointer
 # Each module registers its cases with @case; the order here is the order they run in.
 import cases_env  # noqa: F401,E402
 import cases_window  # noqa: F401,E402
+import cases_request  # noqa: F401,E402
 import cases_site  # noqa: F401,E402
 import cases_viewer  # noqa: F401,E402
 import cases_custom  # noqa: F401,E402

@@ -190,6 +190,10 @@ class Server:
     def raw(self, data):
         self.set(mode="raw", bytes=data)
 
+    def stall(self, seconds):
+        """Accept each connection, then wait that long before the TLS handshake."""
+        self.set(mode="stall", seconds=seconds)
+
     def events(self):
         with open(SERVER_LOG, encoding="utf-8") as f:
             return [json.loads(line) for line in f if line.strip()]
@@ -198,8 +202,11 @@ class Server:
         """A place in the log; requests(since=mark) gives what came after it."""
         return len(self.events())
 
-    def requests(self, since=0):
-        return [e for e in self.events()[since:] if e["event"] == "request"]
+    def requests(self, since=0, event="request"):
+        return [e for e in self.events()[since:] if e["event"] == event]
+
+    def connections(self, since=0):
+        return self.requests(since, "connection")
 
     def wait_requests(self, since, n, timeout=20):
         """Waits for n requests after the mark and returns those that came."""

@@ -11,13 +11,17 @@ by rewriting that file (write a temporary file, then rename it over the control 
   {"mode": "raw", "bytes": "..."}                      send these bytes instead of an HTTP
                                                        answer and close
   {"mode": "close"}                                    close right after the request
+  {"mode": "stall", "seconds": 30}                     accept, wait that long before the TLS
+                                                       handshake, then answer as "answer" does
   any of them with "cert": "untrusted"                 present a certificate from a
                                                        authority no bundle holds
 
-Every event is one JSON line in the log file:
+Every event is one JSON line in the log file; "conn" (the client's port) ties a request or a
+failed handshake to its connection:
+  {"t": ..., "event": "connection", "conn": 40112, "mode": "answer"}   a connection accepted
   {"t": 1700000000.123, "event": "request", "line": "GET /... HTTP/1.1", "path": "/...",
-   "mode": "answer"}
-  {"t": ..., "event": "tls_error", "error": "..."}      a handshake the client broke off
+   "mode": "answer", "conn": 40112}
+  {"t": ..., "event": "tls_error", "error": "...", "conn": 40112}  a handshake that failed
   {"t": ..., "event": "ready", "port": 48443}           once, when the server listens
 """
 
@@ -64,7 +68,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         behaviour = self.connection.behaviour
         self.server.log.write(event="request", line=self.requestline, path=self.path,
-                              mode=behaviour["mode"])
+                              mode=behaviour["mode"], conn=self.client_address[1])
         mode = behaviour["mode"]
         if mode == "hang":
             deadline = time.time() + float(behaviour.get("seconds", 25))
@@ -113,14 +117,19 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         context = self.contexts["untrusted" if behaviour.get("cert") == "untrusted" else "test"]
         tls = context.wrap_socket(raw, server_side=True, do_handshake_on_connect=False)
         tls.behaviour = behaviour
+        self.log.write(event="connection", conn=peer[1], mode=behaviour["mode"])
         return tls, peer
 
     def process_request_thread(self, request, client_address):
+        behaviour = request.behaviour
+        stall = float(behaviour.get("seconds", 30)) if behaviour["mode"] == "stall" else 0
+        if self.stopping.wait(stall):
+            return
         try:
             request.settimeout(30)
             request.do_handshake()
         except (ssl.SSLError, OSError) as e:
-            self.log.write(event="tls_error", error=str(e))
+            self.log.write(event="tls_error", error=str(e), conn=client_address[1])
             self.shutdown_request(request)
             return
         super().process_request_thread(request, client_address)
