@@ -42,7 +42,7 @@ std::size_t digitsEnd(std::string_view text, std::size_t from) {
 }
 
 // Sign, digits, optional "." and digits, optional exponent (E or D, optional sign, digits).
-std::optional<double> decimalValue(std::string text) {
+std::optional<double> decimalValue(std::string& text) {
   const bool signed_ = !text.empty() && (text[0] == '+' || text[0] == '-');
   const std::size_t start = signed_ ? 1 : 0;
   const std::size_t pointAt = digitsEnd(text, start);
@@ -92,7 +92,7 @@ std::optional<double> answerValue(std::string_view answer) {
     if (kind == 'H' || kind == 'h') return radixValue(std::string_view(text).substr(2), 16, 4);
     if (kind == 'O' || kind == 'o') return radixValue(std::string_view(text).substr(2), 8, 3);
   }
-  return decimalValue(std::move(text));
+  return decimalValue(text);
 }
 
 // Fixed notation for 1E-4 <= |x| < 1E15, judged after rounding to 15 significant digits (so
