@@ -25,7 +25,6 @@ TEST(ViewerScan, LeavesTheSiteOfTheLastQualifyingWindowOnEveryTick) {
   const std::string longTail(300, 'x');
   const Tick ticks[] = {
       {{}, nullptr, "KLSX"},
-      {{"Warnings - GRLevel3", "Warnings - GR2Analyst", "- GRLevel3"}, nullptr, "KLSX"},
       // Typed text gives way to the viewer; windows after it change nothing.
       {{"", "KTLX - GRLevel3", "Untitled - Notepad", "", "Warnings - GRLevel3"}, "KXYZ", "KTLX"},
       // The last viewer window wins, and the order may change between ticks.
