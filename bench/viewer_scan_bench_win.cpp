@@ -6,7 +6,7 @@
 // For each count it starts many_windows.exe (beside this program unless --windows names it),
 // which opens that many windows of mixed kinds and answers their messages from its own thread,
 // as any other program on the desktop would. The scan then reads those windows across the
-// process boundary: Windows sends WM_GETTEXTLENGTH to the owning thread and waits for its
+// process boundary: Windows sends WM_GETTEXT to the owning thread and waits for its
 // answer; Wine answers the length and the title of another process's window from the
 // wineserver, and checks that each enumerated window still exists there too.
 //
@@ -16,7 +16,7 @@
 // unasked):
 //   messages only         only that message handling: the floor under every other row
 //   EnumWindows           the enumeration with a callback that does nothing
-//   + title lengths       the enumeration with GetWindowTextLengthA for every window
+//   + titles              the enumeration with WinWindowTitles::title for every window
 //   scan, stub desktop    ViewerScan::Timer2_Timer through WinWindowTitles, with a desktop
 //                         whose SetWindowPos does nothing: the title scan alone
 //   always-on-top step    the two SetWindowPos calls of the always-on-top step on the widget's
@@ -318,9 +318,8 @@ int main(int argc, char** argv) {
 
     printRow("messages only", measure([] {}, budget));
     printRow("EnumWindows", measure([&] { titles.enumerate([](WindowRef) {}); }, budget));
-    printRow(
-        "+ title lengths",
-        measure([&] { titles.enumerate([&](WindowRef w) { titles.titleLength(w); }); }, budget));
+    printRow("+ titles",
+             measure([&] { titles.enumerate([&](WindowRef w) { titles.title(w); }); }, budget));
     printRow("scan, stub desktop", measure([&] { stubScan.Timer2_Timer(); }, budget));
     printRow("always-on-top step", measure([&] { onTop.alwaysOnTopStep(); }, budget));
     printRow("full Timer2 tick", measure([&] { widget.timerTick(ControlId::Timer2); }, budget));

@@ -64,10 +64,7 @@ class VariantTitles final : public WindowTitles {
   void enumerate(const std::function<void(WindowRef)>& visit) override {
     if (scan_) real_.enumerate(visit);
   }
-  int titleLength(WindowRef window) override { return real_.titleLength(window); }
-  std::string title(WindowRef window, int maxChars) override {
-    return real_.title(window, maxChars);
-  }
+  std::string title(WindowRef window) override { return real_.title(window); }
 
  private:
   WinWindowTitles real_;

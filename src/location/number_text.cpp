@@ -1,7 +1,9 @@
 #include "location/number_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <system_error>
 
 // Both directions go through std::from_chars and std::to_chars, which never consult the C
@@ -11,134 +13,70 @@
 namespace stormtally {
 namespace {
 
-bool isDigit(char ch) {
-  return ch >= '0' && ch <= '9';
-}
-bool isHexDigit(char ch) {
-  return isDigit(ch) || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f');
-}
-bool isOctalDigit(char ch) {
-  return ch >= '0' && ch <= '7';
-}
-
-// Octal digits rewritten as hexadecimal digits of the same value: three bits per octal digit,
-// regrouped by four from the right.
-std::string octalToHex(std::string_view octal) {
-  std::string bits;
-  bits.reserve(octal.size() * 3 + 3);
-  for (char ch : octal) {
-    const int d = ch - '0';
-    bits += (d & 4) ? '1' : '0';
-    bits += (d & 2) ? '1' : '0';
-    bits += (d & 1) ? '1' : '0';
-  }
-  while (bits.size() % 4 != 0) bits.insert(bits.begin(), '0');
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(bits.size() / 4);
-  for (std::size_t i = 0; i < bits.size(); i += 4) {
-    int v = 0;
-    for (std::size_t k = 0; k < 4; ++k) v = v * 2 + (bits[i + k] - '0');
-    hex += kHex[v];
-  }
-  return hex;
-}
-
-// "&H" and "&O" numbers. The digits are read as a whole number that is never negative: there
-// is no 16- or 32-bit wrap, so "&HFFFF" is 65535 and "&HFFFFFFFF" is 4294967295, not -1. The
-// answers are coordinates and a radius; a reading in which one more digit turns a number
-// negative would help no one, and a negative answer is typed with "-". Values beyond 2^53 are
-// rounded to the nearest double; beyond the range of a double there is no value.
-std::optional<double> radixValue(std::string_view text, bool hex) {
-  std::size_t end = 0;
-  while (end < text.size() && (hex ? isHexDigit(text[end]) : isOctalDigit(text[end]))) ++end;
-  if (end == 0) return 0.0;
-  const std::string digits =
-      hex ? std::string(text.substr(0, end)) : octalToHex(text.substr(0, end));
-  double value = 0;
-  const auto [ptr, ec] =
-      std::from_chars(digits.data(), digits.data() + digits.size(), value, std::chars_format::hex);
-  (void)ptr;
-  if (ec == std::errc::result_out_of_range) return std::nullopt;
-  if (ec != std::errc()) return 0.0;
+// "&H" and "&O" numbers: the longest run of digits of the base, read as a whole number that is
+// never negative. There is no 16- or 32-bit wrap, so "&HFFFF" is 65535 and "&HFFFFFFFF" is
+// 4294967295, not -1: the answers are coordinates and a radius, and a negative one is typed
+// with "-". Values beyond 2^53 are rounded to the nearest double; beyond the range of a double
+// there is no value.
+std::optional<double> radixValue(std::string_view text, int base, int bitsPerDigit) {
+  const std::size_t end = std::min(
+      text.find_first_not_of(base == 16 ? "0123456789ABCDEFabcdef" : "01234567"), text.size());
+  std::string_view digits = text.substr(0, end);
+  digits.remove_prefix(std::min(digits.find_first_not_of('0'), digits.size()));
+  // The leading digits that fit 64 bits (at least 61 of them, as the first digit is not 0) are
+  // read exactly; any non-zero digit after them only decides a tie in the rounding, which the
+  // lowest bit does as well, far below the 53 bits a double keeps.
+  const std::string_view head = digits.substr(0, static_cast<std::size_t>(64 / bitsPerDigit));
+  const std::string_view rest = digits.substr(head.size());
+  std::uint64_t whole = 0;
+  std::from_chars(head.data(), head.data() + head.size(), whole, base);
+  if (rest.find_first_not_of('0') != std::string_view::npos) whole |= 1;
+  const int shift = bitsPerDigit * static_cast<int>(std::min<std::size_t>(rest.size(), 2048));
+  const double value = std::ldexp(static_cast<double>(whole), shift);
+  if (std::isinf(value)) return std::nullopt;
   return value;
 }
 
-// Power of ten of the leading non-zero digit of intDigits.fracDigits times 10^exponent;
-// the exponent saturates, which is enough to tell overflow from underflow.
-long long leadingPower(std::string_view intDigits, std::string_view fracDigits,
-                       std::string_view expDigits, bool expNegative) {
-  long long exponent = 0;
-  for (char ch : expDigits) {
-    exponent = exponent * 10 + (ch - '0');
-    if (exponent > 1000000) break;
-  }
-  if (expNegative) exponent = -exponent;
-  const std::size_t i = intDigits.find_first_not_of('0');
-  if (i != std::string_view::npos) {
-    return static_cast<long long>(intDigits.size() - 1 - i) + exponent;
-  }
-  const std::size_t j = fracDigits.find_first_not_of('0');
-  if (j != std::string_view::npos) return -static_cast<long long>(j + 1) + exponent;
-  return 0;
+std::size_t digitsEnd(std::string_view text, std::size_t from) {
+  return std::min(text.find_first_not_of("0123456789", from), text.size());
 }
 
-std::optional<double> decimalValue(std::string_view text) {
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  const std::size_t intStart = i;
-  while (i < text.size() && isDigit(text[i])) ++i;
-  const std::string_view intDigits = text.substr(intStart, i - intStart);
-  std::string_view fracDigits;
-  if (i < text.size() && text[i] == '.') {
-    const std::size_t fracStart = ++i;
-    while (i < text.size() && isDigit(text[i])) ++i;
-    fracDigits = text.substr(fracStart, i - fracStart);
+// Sign, digits, optional "." and digits, optional exponent (E or D, optional sign, digits).
+std::optional<double> decimalValue(std::string& text) {
+  const bool signed_ = !text.empty() && (text[0] == '+' || text[0] == '-');
+  const std::size_t start = signed_ ? 1 : 0;
+  const std::size_t pointAt = digitsEnd(text, start);
+  const bool point = pointAt < text.size() && text[pointAt] == '.';
+  const std::size_t mantissaEnd = point ? digitsEnd(text, pointAt + 1) : pointAt;
+  if (mantissaEnd - start == (point ? 1u : 0u)) return 0.0;  // no digits: no number
+  // from_chars takes "e" for the exponent, and no "+" before the number.
+  if (mantissaEnd < text.size() && (text[mantissaEnd] == 'D' || text[mantissaEnd] == 'd')) {
+    text[mantissaEnd] = 'e';
   }
-  if (intDigits.empty() && fracDigits.empty()) return 0.0;
-
-  // An exponent marker counts only when digits follow it (after an optional sign).
-  std::string_view expDigits;
-  bool expNegative = false;
-  if (i < text.size() && (text[i] == 'E' || text[i] == 'e' || text[i] == 'D' || text[i] == 'd')) {
-    std::size_t k = i + 1;
-    bool sign = false;
-    if (k < text.size() && (text[k] == '+' || text[k] == '-')) {
-      sign = text[k] == '-';
-      ++k;
-    }
-    const std::size_t expStart = k;
-    while (k < text.size() && isDigit(text[k])) ++k;
-    if (k > expStart) {
-      expDigits = text.substr(expStart, k - expStart);
-      expNegative = sign;
-    }
-  }
-
-  std::string normal;
-  normal.reserve(intDigits.size() + fracDigits.size() + expDigits.size() + 5);
-  if (negative) normal += '-';
-  normal += intDigits.empty() ? std::string_view("0") : intDigits;
-  if (!fracDigits.empty()) {
-    normal += '.';
-    normal += fracDigits;
-  }
-  if (!expDigits.empty()) {
-    normal += 'e';
-    if (expNegative) normal += '-';
-    normal += expDigits;
-  }
+  const char* first = text.data() + (text[0] == '+' ? 1 : 0);
   double value = 0;
-  const auto [ptr, ec] = std::from_chars(normal.data(), normal.data() + normal.size(), value);
-  (void)ptr;
-  if (ec == std::errc::result_out_of_range) {
-    // Too large has no value; too small is zero, as the nearest double is.
-    if (leadingPower(intDigits, fracDigits, expDigits, expNegative) > 0) return std::nullopt;
-    return negative ? -0.0 : 0.0;
+  const auto [last, ec] = std::from_chars(first, text.data() + text.size(), value);
+  if (ec != std::errc::result_out_of_range) return value;
+
+  // Beyond the range of a double: too large when the number is at least 1, too small (and then
+  // zero, as the nearest double is) otherwise. The power of ten of the leading non-zero digit
+  // plus the exponent tells which; the exponent saturates at a size no double comes near.
+  const std::string_view mantissa(text.data() + start, mantissaEnd - start);
+  const std::size_t lead = mantissa.find_first_of("123456789");
+  const long intDigits = static_cast<long>(pointAt - start);
+  long power = static_cast<long>(lead) < intDigits ? intDigits - static_cast<long>(lead) - 1
+                                                   : intDigits - static_cast<long>(lead);
+  if (last > text.data() + mantissaEnd) {  // an exponent was read
+    const char* exponent = text.data() + mantissaEnd + 1;
+    exponent += *exponent == '+' ? 1 : 0;
+    long e = 0;
+    if (std::from_chars(exponent, last, e).ec == std::errc::result_out_of_range) {
+      e = *exponent == '-' ? -100000 : 100000;
+    }
+    power += std::clamp(e, -100000L, 100000L);
   }
-  if (ec != std::errc()) return 0.0;
-  return value;
+  if (power >= 0) return std::nullopt;
+  return text[0] == '-' ? -0.0 : 0.0;
 }
 
 }  // namespace
@@ -151,8 +89,8 @@ std::optional<double> answerValue(std::string_view answer) {
   }
   if (text.size() >= 2 && text[0] == '&') {
     const char kind = text[1];
-    if (kind == 'H' || kind == 'h') return radixValue(std::string_view(text).substr(2), true);
-    if (kind == 'O' || kind == 'o') return radixValue(std::string_view(text).substr(2), false);
+    if (kind == 'H' || kind == 'h') return radixValue(std::string_view(text).substr(2), 16, 4);
+    if (kind == 'O' || kind == 'o') return radixValue(std::string_view(text).substr(2), 8, 3);
   }
   return decimalValue(text);
 }

@@ -12,10 +12,10 @@ void ViewerScan::Timer2_Timer() {
 }
 
 bool ViewerScan::CheckWindowTitle(WindowRef window) {
-  const int length = windows_.titleLength(window);
-  if (length <= 0) return true;
-  // A window that closed since its length was read yields a shorter or empty title.
-  std::string title = windows_.title(window, length);
+  std::string title = windows_.title(window);
+  // A window without a title (or one that is gone) leaves `process` untouched.
+  if (title.empty()) return true;
+  // `process` holds text up to its first NUL, as a text box does.
   if (const std::size_t nul = title.find('\0'); nul != std::string::npos) title.resize(nul);
   c_.process.setText(std::move(title));
   if (std::optional<std::string> site = siteFromTitle(c_.process.text())) {

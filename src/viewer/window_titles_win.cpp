@@ -1,6 +1,5 @@
 #include "viewer/window_titles_win.h"
 
-#include <algorithm>
 #include <vector>
 
 #include "app/handles_win.h"
@@ -31,34 +30,23 @@ std::string fromAnsi(const char* bytes, int length) {
 }  // namespace
 
 void WinWindowTitles::enumerate(const std::function<void(WindowRef)>& visit) {
-  readWindow_ = 0;
   EnumWindows(visitOne, reinterpret_cast<LPARAM>(&visit));
-  readWindow_ = 0;
 }
 
-int WinWindowTitles::titleLength(WindowRef window) {
+std::string WinWindowTitles::title(WindowRef window) {
   HWND hwnd = reinterpret_cast<HWND>(window);
-  char buffer[kShortTitleBytes];
-  const int got = GetWindowTextA(hwnd, buffer, kShortTitleBytes);
-  if (got >= 0 && got < kShortTitleBytes - 1) {
-    readWindow_ = window;
-    readTitle_.assign(buffer, static_cast<std::size_t>(got));
-    return got;
-  }
-  readWindow_ = 0;  // a long title: ask for its length, then read it whole
-  return GetWindowTextLengthA(hwnd);
-}
-
-std::string WinWindowTitles::title(WindowRef window, int maxChars) {
-  if (window == readWindow_ && window != 0) {
-    readWindow_ = 0;
-    const int n = std::min<int>(maxChars, static_cast<int>(readTitle_.size()));
-    return fromAnsi(readTitle_.data(), n);
-  }
-  std::vector<char> buffer(static_cast<std::size_t>(maxChars) + 1, '\0');
-  const int got = GetWindowTextA(reinterpret_cast<HWND>(window), buffer.data(), maxChars + 1);
+  // Most titles fit a short buffer and take one call to the window's owner. A title that fills
+  // it may have been cut, so it is read again whole into a buffer of its full length.
+  char shortTitle[kShortTitleBytes];
+  const int got = GetWindowTextA(hwnd, shortTitle, kShortTitleBytes);
   if (got <= 0) return {};
-  return fromAnsi(buffer.data(), got);
+  if (got < kShortTitleBytes - 1) return fromAnsi(shortTitle, got);
+  const int length = GetWindowTextLengthA(hwnd);
+  if (length <= 0) return {};
+  std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
+  const int gotAll = GetWindowTextA(hwnd, buffer.data(), length + 1);
+  if (gotAll <= 0) return {};  // closed meanwhile
+  return fromAnsi(buffer.data(), gotAll);
 }
 
 }  // namespace stormtally

@@ -54,6 +54,8 @@ TITLES = [
     ("hidden:" + GR2ANALYST_KFWS, "KFWS"),
     ("minimised:KICT Storm Relative Velocity - GRLevel2", "KICT"),
     ("Warnings - GRLevel2 extra", "Warn"),  # only the exact warnings title is passed over
+    ("KAMA " + "x" * 300 + " - GRLevel2", "KAMA"),  # the marker only past byte 255
+    ("KDDC - GR2Analyst " + "y" * 300, "KDDC"),  # a long tail after the marker
     (GRLEVEL3_KTLX, "KTLX"),
 ]
 

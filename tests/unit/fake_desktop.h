@@ -24,8 +24,7 @@ inline constexpr const char* kTestService = "https://strikes.test";
 
 struct FakeWindow {
   std::string title;
-  // Called between the length read and the text read, to simulate a window that changes or
-  // closes mid-scan.
+  // Called when the title is read, just before it is handed over.
   std::function<void(FakeWindow&)> beforeTextRead;
 };
 
@@ -96,13 +95,10 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   void enumerate(const std::function<void(WindowRef)>& visit) override {
     for (std::size_t i = 0; i < windows.size(); ++i) visit(i);
   }
-  int titleLength(WindowRef w) override {
-    return w < windows.size() ? static_cast<int>(windows[w].title.size()) : 0;
-  }
-  std::string title(WindowRef w, int maxChars) override {
+  std::string title(WindowRef w) override {
     if (w >= windows.size()) return "";
     if (windows[w].beforeTextRead) windows[w].beforeTextRead(windows[w]);
-    return windows[w].title.substr(0, static_cast<std::size_t>(maxChars));
+    return windows[w].title;
   }
 
   // --- simulated clock ---
