@@ -2,12 +2,11 @@
 // simulated clock, answers HTTP requests from a script and offers a fake list of windows.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,50 +32,53 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
  public:
   // --- Desktop ---
   bool anotherInstanceAtStart() override { return anotherInstance; }
-  void setWindowPos(InsertAfter insertAfter, unsigned flags) override {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "SetWindowPos(%s,0x%X)",
-                  insertAfter == InsertAfter::TopMost ? "TOPMOST" : "NOTOPMOST", flags);
-    log.push_back(buf);
+  // A raise that may activate followed by one that shows without activating is the
+  // always-on-top step: it is logged as one entry, "on top". Every raise is kept in `raises`.
+  void raiseAboveAll(Raise how) override {
+    raises.push_back(how);
+    if (how == Raise::ShowWithoutActivating && !log.empty() && log.back() == "raise") {
+      log.back() = "on top";
+    } else {
+      log.push_back(how == Raise::MayActivate ? "raise" : "raise without activating");
+    }
   }
+  void dropFromAlwaysOnTop() override { log.push_back("drop from top"); }
   void repaint() override { log.push_back("repaint"); }
   void beginCaptionDrag() override { log.push_back("drag"); }
   void focusParkingBox() override { log.push_back("focus"); }
-  void endProgram() override {
-    log.push_back("end");
-    ended = true;
-  }
+  void endProgram() override { ended = (log.push_back("end"), true); }
   std::uint32_t tickCount() override { return static_cast<std::uint32_t>(tickBase + nowMs); }
-  void messageBox(const std::string& text, const std::string& title, int style) override {
-    log.push_back("messageBox(" + title + "," + std::to_string(style) + ")");
-    messages.push_back({text, title, style});
-    if (onMessageBox) onMessageBox();
+  // Each dialog is logged with what it shows, e.g. "critical: title: text" for a message box
+  // and "prompt at 7000,3000: title: prompt [default]" for a prompt.
+  void messageBox(const std::string& text, const std::string& title, MessageKind kind) override {
+    dialog(std::string(kind == MessageKind::Critical ? "critical" : "information") + ": " + title +
+           ": " + text);
   }
   std::string inputBox(const std::string& prompt, const std::string& title,
-                       const std::string& defaultText, int leftTwips, int topTwips) override {
-    log.push_back("inputBox(" + prompt + ")");
-    prompts.push_back({prompt, title, defaultText, leftTwips, topTwips});
-    if (answers.empty()) return "";
-    std::string answer = answers.front();
-    answers.pop_front();
+                       const std::string& defaultText, TwipsPoint at) override {
+    dialog("prompt at " + std::to_string(at.left) + "," + std::to_string(at.top) + ": " + title +
+           ": " + prompt + " [" + defaultText + "]");
+    std::string answer = answers.empty() ? "" : answers.front();
+    if (!answers.empty()) answers.pop_front();
     return answer;
+  }
+  void dialog(std::string shown) {
+    log.push_back(shown.substr(0, shown.find(':')));
+    dialogs.push_back(std::move(shown));
+    if (onDialog) onDialog();
   }
   std::optional<std::string> readFileBesideProgram(const std::string& name) override {
     log.push_back("read(" + name + ")");
     auto it = files.find(name);
-    if (it == files.end()) return std::nullopt;
-    return it->second;
+    return it == files.end() ? std::nullopt : std::optional<std::string>(it->second);
   }
 
   // --- ControlObserver: timers run on the simulated clock ---
   void timerChanged(ControlId id) override {
     Timer& t = widget->controls().timer(id);
     log.push_back(std::string(controlName(id)) + (t.enabled() ? " on" : " off"));
-    if (t.enabled()) {
-      due[id] = nowMs + static_cast<std::uint64_t>(t.intervalMs());
-    } else {
-      due.erase(id);
-    }
+    due.erase(id);
+    if (t.enabled()) due[id] = nowMs + static_cast<std::uint64_t>(t.intervalMs());
   }
 
   // --- HttpClient: answers from a script; each answer may take simulated time ---
@@ -124,14 +126,6 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
     nowMs = std::max(nowMs, target);
   }
 
-  struct Message {
-    std::string text, title;
-    int style;
-  };
-  struct Prompt {
-    std::string prompt, title, defaultText;
-    int left, top;
-  };
   struct Request {
     std::string url;
     std::uint64_t atMs;
@@ -144,13 +138,13 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   std::uint32_t tickBase = 0;
   std::map<ControlId, std::uint64_t> due;
   std::vector<std::string> log;
-  std::vector<Message> messages;
-  std::vector<Prompt> prompts;
+  std::vector<std::string> dialogs;
   std::deque<std::string> answers;
   std::map<std::string, std::string> files;
   std::vector<Request> requests;
   std::function<Answer(const std::string&)> nextAnswer;
-  std::function<void()> onMessageBox;
+  std::function<void()> onDialog;  // called as each message box or prompt opens
+  std::vector<Raise> raises;
   std::vector<FakeWindow> windows;
 };
 
@@ -164,21 +158,17 @@ struct Harness {
   explicit Harness(bool load = true) {
     desktop.widget = &widget;
     c.setObserver(&desktop);
-    for (ControlId t :
-         {ControlId::Timer1, ControlId::Timer2, ControlId::Timer3, ControlId::update}) {
-      if (c.timer(t).enabled()) desktop.timerChanged(t);
+    for (const ControlSpec& row : kControlTable) {
+      if (row.kind == ControlKind::Timer && c.timer(row.id).enabled()) desktop.timerChanged(row.id);
     }
-    desktop.log.clear();
     if (load) widget.load();
+    desktop.log.clear();
+    desktop.raises.clear();
   }
+  // Status 0 is a failure before any answer, such as a refused connection or a time-out.
   void answerWith(std::string body, int status = 200, std::uint64_t takesMs = 0) {
     desktop.nextAnswer = [=](const std::string&) {
       return FakeDesktop::Answer{{status >= 200 && status < 300, status, body, ""}, takesMs};
-    };
-  }
-  void failWith(std::string reason, std::uint64_t takesMs = 0) {
-    desktop.nextAnswer = [=](const std::string&) {
-      return FakeDesktop::Answer{{false, 0, "", reason}, takesMs};
     };
   }
 };
