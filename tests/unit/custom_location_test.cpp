@@ -27,22 +27,25 @@ void rightDoubleClick(Harness& h, std::uint64_t atMs) {
 }
 
 // Only a second right release within 500 ms of the previous one switches. Each release is
-// written as button and time; "+" marks the ones that switch. The dialogs take no time here,
-// and the stamp kept after a switch is the one of its release. The 32-bit tick counter wraps
-// to 0 after 2^32 ms; both stamps start at 0, and a first release soon after the counter's
-// zero point only records, like every first release.
+// written as button and time; "+" marks the ones that switch. The stamp kept after a switch is
+// the one of its release, not the time the dialogs were closed (here they take 0 or 5 s each).
+// The 32-bit tick counter wraps to 0 after 2^32 ms; both stamps start at 0, and a first release
+// soon after the counter's zero point only records, like every first release.
 TEST(CustomLocationClicks, SwitchOnlyAtASecondRightReleaseWithin500Ms) {
   // clang-format off
-  const std::pair<std::uint32_t, const char*> cases[] = {
-      {0, "R10000 R10300+"}, {0, "R10000 R10499+"}, {0, "R10000 R10500"},
-      {0, "R10000 R10600 R10900+"}, {0, "R10000 L10100 L10200 R10300+"},
-      {0, "L10000 R10100 R10200+"}, {0, "L10000 L10100 L10200"}, {0, "R10000 M10100 R10200+"},
-      {0, "R10000 R10100+ R10200+ R10300+"}, {0xFFFFFF00u, "R0 R300+"}, {0xFFFFFF00u, "R0 R500"},
-      {0x7FFFFF00u, "R0 R300+"}, {0, "R100 R300+"}, {0, "R0 R499+"}, {0xFFFFFF00u, "R356"}};
+  const std::tuple<std::uint32_t, std::uint64_t, const char*> cases[] = {
+      {0, 0, "R10000 R10300+"}, {0, 0, "R10000 R10499+"}, {0, 0, "R10000 R10500"},
+      {0, 0, "R10000 R10600 R10900+"}, {0, 0, "R10000 L10100 L10200 R10300+"},
+      {0, 0, "L10000 R10100 R10200+"}, {0, 0, "L10000 L10100 L10200"},
+      {0, 0, "R10000 M10100 R10200+"}, {0, 0, "R10000 R10100+ R10200+ R10300+"},
+      {0, 5000, "R10000 R10300+ R30400 R30600+"}, {0xFFFFFF00u, 0, "R0 R300+"},
+      {0xFFFFFF00u, 0, "R0 R500"}, {0x7FFFFF00u, 0, "R0 R300+"}, {0, 0, "R100 R300+"},
+      {0, 0, "R0 R499+"}, {0xFFFFFF00u, 0, "R356"}};
   // clang-format on
-  for (const auto& [tickBase, releases] : cases) {
+  for (const auto& [tickBase, dialogMs, releases] : cases) {
     Harness h;
     h.desktop.tickBase = tickBase;
+    h.desktop.onDialog = [&h, ms = dialogMs] { h.desktop.nowMs += ms; };
     std::istringstream in(releases);
     std::size_t switches = 0;
     for (std::string r; in >> r;) {
@@ -56,36 +59,18 @@ TEST(CustomLocationClicks, SwitchOnlyAtASecondRightReleaseWithin500Ms) {
   }
 }
 
-// The tick pair holds the stamp of each right release; after a switch the stamp kept is the
-// one taken at its release, not the time the dialogs were closed.
-TEST(CustomLocationClicks, KeepTheStampOfEachRightRelease) {
-  Harness h;
-  h.desktop.tickBase = 0xFFFFFF00u;
-  releaseAt(h, 100);
-  releaseAt(h, 150, kLeftButton);
-  EXPECT_EQ(std::make_pair(h.c.previousRightUp, h.c.currentRightUp), std::make_pair(-156, -156));
-  h.desktop.onDialog = [&] { h.desktop.nowMs += 5000; };  // the user reads slowly
-  releaseAt(h, 400);
-  EXPECT_EQ(std::make_pair(h.c.previousRightUp, h.c.currentRightUp), std::make_pair(144, 144));
-  h.desktop.onDialog = nullptr;
-  releaseAt(h, 20500);  // 100 ms after the dialogs, 20100 ms after the switching release
-  EXPECT_EQ(h.c.USR.value(), 1);
-  releaseAt(h, 20700);
-  EXPECT_EQ(h.c.USR.value(), 0);
-}
-
 // The timers run on while the message is read, and are off while the prompts are open.
 TEST(CustomLocationOn, ExplainsAsksAndRequests) {
   Harness h;
   h.c.Timer1.setEnabled(true);
   h.c.update.setEnabled(true);
   h.desktop.answers = {"38.5", "-90.25W", "25 miles"};
-  std::vector<bool> timersOn;
+  std::vector<int> timersOn;
   h.desktop.onDialog = [&] {
-    timersOn.push_back(h.c.Timer1.enabled() && h.c.Timer2.enabled() && h.c.update.enabled());
+    timersOn.push_back(h.c.Timer1.enabled() + h.c.Timer2.enabled() + h.c.update.enabled());
   };
   rightDoubleClick(h, 10300);
-  EXPECT_EQ(timersOn, (std::vector<bool>{true, false, false, false}));
+  EXPECT_EQ(timersOn, (std::vector<int>{3, 0, 0, 0}));
   const std::string prompt = "prompt at 7000,3000:  Custom Location: ";
   EXPECT_EQ(h.desktop.dialogs,
             (std::vector<std::string>{kOn, prompt + "Latitude [0]", prompt + "Longitude [0]",
@@ -102,25 +87,26 @@ TEST(CustomLocationOn, ExplainsAsksAndRequests) {
 // have no range; the exponent form's "+" is escaped in the query.
 TEST(CustomLocationOn, WritesTheAnswersAsPlainNumbers) {
   // clang-format off
-  const std::array<const char*, 3> cases[] = {  // latitude and longitude, radius, query
-      {"38.5", "", "lat=38.5&lon=38.5&distance=10"}, {"1", "0", "lat=1&lon=1&distance=10"},
-      {"1", "-20", "lat=1&lon=1&distance=10"}, {"1", "0.999", "lat=1&lon=1&distance=10"},
-      {"1", "1e400", "lat=1&lon=1&distance=10"}, {"1", "1", "lat=1&lon=1&distance=1"},
-      {"1", "1.5", "lat=1&lon=1&distance=1.5"}, {"1", "25 miles", "lat=1&lon=1&distance=25"},
-      {"1", "247.99", "lat=1&lon=1&distance=247.99"}, {"1", "248", "lat=1&lon=1&distance=248"},
-      {"1", "248.5", "lat=1&lon=1&distance=248"}, {"1", "1000", "lat=1&lon=1&distance=248"},
-      {"1", "2,5", "lat=1&lon=1&distance=2"},
-      {"1", "1.7976931348623157e308", "lat=1&lon=1&distance=248"},
-      {"1", "-1.7976931348623157e308", "lat=1&lon=1&distance=10"},
-      {"-90.25W", "5", "lat=-90.25&lon=-90.25&distance=5"}, {"", "5", "lat=0&lon=0&distance=5"},
-      {"-0", "5", "lat=0&lon=0&distance=5"}, {"1e20", "5", "lat=1E%2B20&lon=1E%2B20&distance=5"},
-      {"1e400", "5", "lat=0&lon=0&distance=5"}};
+  const std::pair<const char*, const char*> radii[] = {
+      {"", "10"}, {"0", "10"}, {"-20", "10"}, {"0.999", "10"}, {"1e400", "10"}, {"1", "1"},
+      {"1.5", "1.5"}, {"25 miles", "25"}, {"247.99", "247.99"}, {"248", "248"}, {"248.5", "248"},
+      {"1000", "248"}, {"2,5", "2"}, {"1.7976931348623157e308", "248"},
+      {"-1.7976931348623157e308", "10"}};
+  const std::pair<const char*, const char*> coordinates[] = {
+      {"-90.25W", "-90.25"}, {"", "0"}, {"-0", "0"}, {"1e20", "1E%2B20"}, {"1e400", "0"}};
   // clang-format on
-  for (const auto& [coordinate, radius, query] : cases) {
+  for (const auto& [radius, written] : radii) {
     Harness h;
-    h.desktop.answers = {coordinate, coordinate, radius};
+    h.desktop.answers = {"1", "2", radius};
     rightDoubleClick(h, 10300);
-    EXPECT_EQ(h.desktop.requests.at(0).url, kQuery + query) << coordinate << " " << radius;
+    EXPECT_EQ(h.desktop.requests.at(0).url, kQuery + "lat=1&lon=2&distance=" + written) << radius;
+  }
+  for (const auto& [coordinate, inQuery] : coordinates) {
+    Harness h;
+    h.desktop.answers = {coordinate, coordinate, "5"};
+    rightDoubleClick(h, 10300);
+    EXPECT_EQ(h.desktop.requests.at(0).url,
+              kQuery + "lat=" + inQuery + "&lon=" + inQuery + "&distance=5");
   }
 }
 
@@ -139,44 +125,14 @@ TEST(CustomLocationOff, ReturnsToTheSiteFollowsTheViewerAgainAndCanSwitchOnAgain
   EXPECT_EQ(h.desktop.dialogs.size(), 5u) << "switching off asks nothing";
   EXPECT_EQ(h.desktop.requests.back().url, kQuery + "lat=38.699&lon=-90.683&distance=128");
   EXPECT_EQ(h.c.USR_DISTANCE.text(), "25") << "the custom values stay for the next time";
-  EXPECT_FALSE(h.c.Nexrad_Site.visible());
+  h.desktop.log.clear();
+  h.widget.click(ControlId::off);  // shows the site box and changes nothing else
+  EXPECT_EQ(h.desktop.log, (std::vector<std::string>{"Nexrad_Site shown", "repaint"}));
   h.desktop.runUntil(21300);
   EXPECT_EQ(h.c.Nexrad_Site.text(), "KTLX") << "the box follows the viewer within a second";
   rightDoubleClick(h, 30300);
   EXPECT_EQ(h.desktop.dialogs[5], kOn);
   EXPECT_EQ(h.desktop.requests.back().url, kQuery + "lat=40&lon=-100&distance=50");
-}
-
-// Every value a control holds, read through the control table.
-std::string snapshot(const Controls& c) {
-  std::string values = std::to_string(c.USR.value()) + std::to_string(c.previousRightUp);
-  for (const ControlSpec& row : kControlTable) {
-    if (row.kind == ControlKind::TextBox) {
-      const auto& box = static_cast<const TextBox&>(c[row.id]);
-      values += "|" + box.text() + (box.visible() ? "+" : "-");
-    } else if (row.kind == ControlKind::Label) {
-      const auto& label = static_cast<const Label&>(c[row.id]);
-      values += "|" + label.caption() + std::to_string(label.foreColour());
-    } else if (row.kind == ControlKind::Timer) {
-      values += static_cast<const Timer&>(c[row.id]).enabled() ? "|on" : "|off";
-    }
-  }
-  return values;
-}
-
-TEST(OffLabel, ShowsTheSiteBoxAndChangesNothingElse) {
-  for (bool customMode : {false, true}) {
-    Harness h;
-    if (customMode) rightDoubleClick(h, 10300);
-    h.c.Nexrad_Site.setVisible(false);
-    const std::string before = snapshot(h.c);
-    h.desktop.log.clear();
-    h.widget.click(ControlId::off);
-    EXPECT_TRUE(h.c.Nexrad_Site.visible());
-    EXPECT_EQ(h.desktop.log, std::vector<std::string>{"repaint"});
-    h.c.Nexrad_Site.setVisible(false);
-    EXPECT_EQ(snapshot(h.c), before) << customMode;
-  }
 }
 
 }  // namespace

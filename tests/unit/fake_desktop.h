@@ -33,14 +33,11 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   // --- Desktop ---
   bool anotherInstanceAtStart() override { return anotherInstance; }
   // A raise that may activate followed by one that shows without activating is the
-  // always-on-top step: it is logged as one entry, "on top". Every raise is kept in `raises`.
+  // always-on-top step: it is logged as one entry, "on top".
   void raiseAboveAll(Raise how) override {
-    raises.push_back(how);
-    if (how == Raise::ShowWithoutActivating && !log.empty() && log.back() == "raise") {
-      log.back() = "on top";
-    } else {
-      log.push_back(how == Raise::MayActivate ? "raise" : "raise without activating");
-    }
+    const bool step = how == Raise::ShowWithoutActivating && !log.empty() && log.back() == "raise";
+    if (step) log.pop_back();
+    log.push_back(step ? "on top" : how == Raise::MayActivate ? "raise" : "show");
   }
   void dropFromAlwaysOnTop() override { log.push_back("drop from top"); }
   void repaint() override { log.push_back("repaint"); }
@@ -58,8 +55,9 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
                        const std::string& defaultText, TwipsPoint at) override {
     dialog("prompt at " + std::to_string(at.left) + "," + std::to_string(at.top) + ": " + title +
            ": " + prompt + " [" + defaultText + "]");
-    std::string answer = answers.empty() ? "" : answers.front();
-    if (!answers.empty()) answers.pop_front();
+    if (answers.empty()) return "";  // cancelled
+    std::string answer = answers.front();
+    answers.pop_front();
     return answer;
   }
   void dialog(std::string shown) {
@@ -69,11 +67,14 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   }
   std::optional<std::string> readFileBesideProgram(const std::string& name) override {
     log.push_back("read(" + name + ")");
-    auto it = files.find(name);
-    return it == files.end() ? std::nullopt : std::optional<std::string>(it->second);
+    return files.count(name) ? std::optional<std::string>(files[name]) : std::nullopt;
   }
 
   // --- ControlObserver: timers run on the simulated clock ---
+  void visibleChanged(ControlId id) override {
+    const bool shown = static_cast<TextBox&>(widget->controls()[id]).visible();
+    log.push_back(controlName(id) + std::string(shown ? " shown" : " hidden"));
+  }
   void timerChanged(ControlId id) override {
     Timer& t = widget->controls().timer(id);
     log.push_back(std::string(controlName(id)) + (t.enabled() ? " on" : " off"));
@@ -81,17 +82,13 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
     if (t.enabled()) due[id] = nowMs + static_cast<std::uint64_t>(t.intervalMs());
   }
 
-  // --- HttpClient: answers from a script; each answer may take simulated time ---
-  struct Answer {
-    HttpResponse response;
-    std::uint64_t takesMs = 0;
-  };
+  // --- HttpClient: every request gets `answer` after `requestMs` of simulated time ---
   HttpResponse get(const std::string& url) override {
     log.push_back("GET " + url);
     requests.push_back({url, nowMs});
-    Answer a = nextAnswer ? nextAnswer(url) : Answer{{true, 200, "0", ""}, 0};
-    nowMs += a.takesMs;
-    return a.response;
+    if (onRequest) onRequest();
+    nowMs += requestMs;
+    return answer;
   }
 
   // --- WindowTitles ---
@@ -111,17 +108,15 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   // Runs every timer tick due up to now + ms, in time order, then sets the clock there.
   void advance(std::uint64_t ms) { runUntil(nowMs + ms); }
   void runUntil(std::uint64_t target) {
-    while (!ended) {
-      std::optional<std::pair<std::uint64_t, ControlId>> next;
-      for (auto& [id, at] : due) {
-        if (at <= target && (!next || at < next->first)) next = {at, id};
-      }
-      if (!next) break;
-      nowMs = std::max(nowMs, next->first);
+    while (!ended && !due.empty()) {
+      auto next = std::min_element(
+          due.begin(), due.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+      if (next->second > target) break;
+      const ControlId id = next->first;
+      nowMs = std::max(nowMs, next->second);
       // Desktop timers repeat until switched off.
-      due[next->second] =
-          nowMs + static_cast<std::uint64_t>(widget->controls().timer(next->second).intervalMs());
-      widget->timerTick(next->second);
+      next->second = nowMs + static_cast<std::uint64_t>(widget->controls().timer(id).intervalMs());
+      widget->timerTick(id);
     }
     nowMs = std::max(nowMs, target);
   }
@@ -132,19 +127,18 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   };
 
   Widget* widget = nullptr;
-  bool anotherInstance = false;
-  bool ended = false;
+  bool anotherInstance = false, ended = false;
   std::uint64_t nowMs = 0;
   std::uint32_t tickBase = 0;
   std::map<ControlId, std::uint64_t> due;
-  std::vector<std::string> log;
-  std::vector<std::string> dialogs;
+  std::vector<std::string> log, dialogs;
   std::deque<std::string> answers;
   std::map<std::string, std::string> files;
   std::vector<Request> requests;
-  std::function<Answer(const std::string&)> nextAnswer;
+  HttpResponse answer{true, 200, "0", ""};
+  std::uint64_t requestMs = 0;
+  std::function<void()> onRequest;
   std::function<void()> onDialog;  // called as each message box or prompt opens
-  std::vector<Raise> raises;
   std::vector<FakeWindow> windows;
 };
 
@@ -163,13 +157,11 @@ struct Harness {
     }
     if (load) widget.load();
     desktop.log.clear();
-    desktop.raises.clear();
   }
   // Status 0 is a failure before any answer, such as a refused connection or a time-out.
-  void answerWith(std::string body, int status = 200, std::uint64_t takesMs = 0) {
-    desktop.nextAnswer = [=](const std::string&) {
-      return FakeDesktop::Answer{{status >= 200 && status < 300, status, body, ""}, takesMs};
-    };
+  void answerWith(std::string body, int status = 200, std::uint64_t requestMs = 0) {
+    desktop.answer = {status >= 200 && status < 300, status, std::move(body), ""};
+    desktop.requestMs = requestMs;
   }
 };
 

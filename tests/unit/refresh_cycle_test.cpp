@@ -95,28 +95,15 @@ TEST(RefreshCycle, Command1PressedByTheUserKeepsTheSchedule) {
   EXPECT_EQ(idle.requestTimes(), (Times{0, 30 * kSecond, kCycle}));
 }
 
-// A site that reaches the box during a wait (as the viewer scan writes it) is looked up and
-// queried at the end of the second wait, not before. Without a user action, hours of radar
-// viewers and typing bring no lookup and no query.
-TEST(RefreshCycle, OnlyTheUserStartsItAndTheNextPassUsesTheSiteInTheBox) {
+// Hours of radar viewers and typing bring no lookup and no query until the user acts.
+TEST(RefreshCycle, NeverQueriesWithoutAUserAction) {
   CycleHarness h;
   h.desktop.windows = {{"KTLX - GRLevel3 2.00", {}}, {"KEAX - GR2Analyst 2.80", {}}};
   h.desktop.advance(3 * kHour);
-  h.widget.siteBoxEdited("KLSX");
+  h.widget.siteBoxEdited("KTLX");
   h.desktop.advance(3 * kHour);
-  EXPECT_EQ(h.desktop.requests.size() + std::count(h.desktop.log.begin(), h.desktop.log.end(),
-                                                   "read(" + std::string(kSiteTableName) + ")"),
-            0u);
-  h.desktop.windows.clear();
-  h.widget.siteBoxEdited("KLSX");
-  h.pressEnter();
-  h.desktop.advance(30 * kSecond);
-  h.c.Nexrad_Site.setText("KTLX");
-  h.desktop.runUntil(h.desktop.requests[0].atMs + kCycle - 1);
-  ASSERT_EQ(h.desktop.requests.size(), 1u);
-  h.desktop.advance(1);
-  EXPECT_EQ(h.desktop.requests.at(1).url,
-            buildRequestUrl(kTestService, "35.3334", "-97.2778", "128"));
+  EXPECT_TRUE(h.desktop.requests.empty());
+  EXPECT_EQ(std::count(h.desktop.log.begin(), h.desktop.log.end(), "read(radars.gis)"), 0);
 }
 
 }  // namespace

@@ -19,29 +19,32 @@ std::string urlFor(const std::string& lat, const std::string& lon, const char* d
 // is missing), the coordinates are copied and the box hidden before the one request, which asks
 // with them, and the refresh cycle's first wait begins. Other keys only type into the box.
 TEST(SiteLookup, CopiesCoordinatesHidesTheBoxAndQueries) {
+  using Row = std::tuple<std::optional<std::string>, const char*, int, const char*, const char*>;
+  const char *lat = "38.699", *lon = "-90.683";  // the window's own, those of KLSX
   // clang-format off
-  const std::tuple<std::optional<std::string>, const char*, int, const char*, const char*> cases[] = {
-      {kTable, "KTLX", kEnterKey, "35.3334", "-97.2778"}, {kTable, "KTLX", -1, "35.3334", "-97.2778"},
-      {kTable, "KXXX", kEnterKey, "38.699", "-90.683"}, {"ktlx||north|west", "KTLX", kEnterKey, "north", "west"},
-      {kTable, "", kEnterKey, "38.699", "-90.683"}, {std::nullopt, "KTLX", kEnterKey, "38.699", "-90.683"}};
+  const Row cases[] = {
+      {kTable, "KTLX", kEnterKey, "35.3334", "-97.2778"},
+      {kTable, "KTLX", -1, "35.3334", "-97.2778"},  // by switch
+      {kTable, "KXXX", kEnterKey, lat, lon},
+      {"ktlx||north|west", "KTLX", kEnterKey, "north", "west"},
+      {kTable, "", kEnterKey, lat, lon}, {std::nullopt, "KTLX", kEnterKey, lat, lon}};
   // clang-format on
-  for (const auto& [table, site, key, lat, lon] : cases) {
+  for (const auto& [table, site, key, wantLat, wantLon] : cases) {
     SCOPED_TRACE(std::string(site) + (key == -1 ? " by switch" : " by Enter"));
     Harness h;
     if (table) h.desktop.files[kSiteTableName] = *table;
     h.c.Nexrad_Site.takeUserText(site);
     h.c.update.setEnabled(true);
     std::optional<std::tuple<bool, std::string, std::string>> atGet;
-    h.desktop.nextAnswer = [&](const std::string&) {
+    h.desktop.onRequest = [&] {
       atGet = {h.c.Nexrad_Site.visible(), h.c.ID_LAT.text(), h.c.ID_LON.text()};
-      return FakeDesktop::Answer{{true, 200, "17", ""}, 0};
     };
     int typed = key;
     key == -1 ? h.c.switch_.press() : h.widget.siteBoxKeyPress(typed);
     EXPECT_EQ(typed, key) << "Enter must reach the site box unchanged";
-    EXPECT_EQ(atGet, std::make_tuple(false, lat, lon));
+    EXPECT_EQ(atGet, std::make_tuple(false, wantLat, wantLon));
     EXPECT_EQ(h.desktop.requests.size(), 1u);
-    EXPECT_EQ(h.desktop.requests.at(0).url, urlFor(lat, lon));
+    EXPECT_EQ(h.desktop.requests.at(0).url, urlFor(wantLat, wantLon));
     EXPECT_EQ(std::make_pair(h.c.Timer1.enabled(), h.c.update.enabled()),
               std::make_pair(true, false));
   }

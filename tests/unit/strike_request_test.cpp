@@ -14,7 +14,8 @@ const std::string kPathAndQuery = std::string(kTestService) + "/counter/Strike_C
 TEST(RequestUrl, EncodesEveryValueSoNoneCanChangeTheQuery) {
   // clang-format off
   const std::array<const char*, 4> cases[] = {
-      {"38.699", "-90.683", "128", "lat=38.699&lon=-90.683&distance=128"}, {"", "", "", "lat=&lon=&distance="},
+      {"38.699", "-90.683", "128", "lat=38.699&lon=-90.683&distance=128"},
+      {"", "", "", "lat=&lon=&distance="},
       {"1&lon=2", "#x", "5 0", "lat=1%26lon%3D2&lon=%23x&distance=5%200"},
       {"+1", "a/b?c", "~_.-", "lat=%2B1&lon=a%2Fb%3Fc&distance=~_.-"},
       {"\xC3\xA9", "%", "\r\n", "lat=%C3%A9&lon=%25&distance=%0D%0A"}};
@@ -30,12 +31,14 @@ TEST(RequestUrl, EncodesEveryValueSoNoneCanChangeTheQuery) {
 TEST(CountText, BodyToCaption) {
   // clang-format off
   const std::pair<const char*, const char*> counts[] = {
-      {"17", "17"}, {"17.9", "17"}, {"-2.5", "-3"}, {" 42 ", "42"}, {"42\r\n", "42"}, {"\t0\n", "0"},
-      {"-0", "0"}, {"-0.1", "-1"}, {"+5", "5"}, {"1e3", "1000"}, {"2.5E+1", "25"}, {".5", "0"},
-      {"5.", "5"}, {"0017", "17"}, {"1e18", "1000000000000000000"},
-      {"-9223372036854775808", "-9223372036854775808"}, {"9223372036854774784", "9223372036854774784"}};
-  for (const char* body : {"abc", "", "   ", "12 apples", "12,5", "1 2", "1e300", "-1e19", "1e400", "inf",
-                           "nan", "0x10", "1e", "-", ".", "<html>503</html>", "9223372036854775807"}) {
+      {"17", "17"}, {"17.9", "17"}, {"-2.5", "-3"}, {" 42 ", "42"}, {"42\r\n", "42"},
+      {"\t0\n", "0"}, {"-0", "0"}, {"-0.1", "-1"}, {"+5", "5"}, {"1e3", "1000"}, {"2.5E+1", "25"},
+      {".5", "0"}, {"5.", "5"}, {"0017", "17"}, {"1e18", "1000000000000000000"},
+      {"-9223372036854775808", "-9223372036854775808"},
+      {"9223372036854774784", "9223372036854774784"}};
+  for (const char* body : {"abc", "", "   ", "12 apples", "12,5", "1 2", "1e300", "-1e19", "1e400",
+                           "inf", "nan", "0x10", "1e", "-", ".", "<html>503</html>",
+                           "9223372036854775807"}) {
     EXPECT_EQ(countFromBody(body), std::nullopt) << '"' << body << '"';
   }
   // clang-format on
@@ -46,10 +49,8 @@ TEST(CountText, BodyToCaption) {
 TEST(Command1, AsksForTheCurrentModesLocationAndShowsTheFlooredCount) {
   Harness h;
   std::vector<std::string> logAtGet;
-  h.desktop.nextAnswer = [&](const std::string&) {
-    logAtGet = h.desktop.log;
-    return FakeDesktop::Answer{{true, 200, "17.9", ""}, 0};
-  };
+  h.answerWith("17.9");
+  h.desktop.onRequest = [&] { logAtGet = h.desktop.log; };
   h.c.Command1.press();
   const std::string url = kPathAndQuery + "lat=38.699&lon=-90.683&distance=128";
   EXPECT_EQ(logAtGet, (std::vector<std::string>{"on top", "focus", "repaint", "GET " + url}));
