@@ -7,6 +7,7 @@
 #include "app/fonts_win.h"
 #include "app/layout.h"
 #include "app/lifecycle.h"
+#include "app/painting_win.h"
 #include "app/resource_ids.h"
 #include "app/text_win.h"
 
@@ -252,49 +253,13 @@ void MainWindow::timerChanged(ControlId id) {
 void MainWindow::drawLabel(const DRAWITEMSTRUCT& item) {
   const std::optional<ControlId> id = childId(item.hwndItem);
   if (!id || spec(*id).kind != ControlKind::Label) return;
-  const auto& label = static_cast<const Label&>(widget_->controls()[*id]);
-  FillRect(item.hDC, &item.rcItem, brush(spec(*id).back));
-  if (label.caption().empty()) return;
-  const std::wstring text = widen(label.caption());
-  HFONT font = reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0));
-  HGDIOBJ old = SelectObject(item.hDC, font);
-  // One line, top-aligned. A text wider than its label (a long count, or a fallback face
-  // wider than the intended one) is drawn in a smaller size of the same face, never wrapped
-  // or cut.
-  UniqueGdiObject smaller;
-  SIZE size{};
-  GetTextExtentPoint32W(item.hDC, text.c_str(), static_cast<int>(text.size()), &size);
-  const int room = item.rcItem.right - item.rcItem.left;
-  if (size.cx > room && room > 0) {
-    LOGFONTW lf{};
-    GetObjectW(font, sizeof lf, &lf);
-    lf.lfHeight = MulDiv(lf.lfHeight, room, size.cx);
-    lf.lfWidth = 0;
-    smaller.reset(CreateFontIndirectW(&lf));
-    SelectObject(item.hDC, smaller.get());
-  }
-  SetTextColor(item.hDC, label.foreColour());
-  SetBkMode(item.hDC, TRANSPARENT);
-  RECT r = item.rcItem;
-  const UINT align = spec(*id).centred ? DT_CENTER : DT_LEFT;
-  DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &r,
-            align | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
-  SelectObject(item.hDC, old);
+  drawLabelText(item, static_cast<const Label&>(widget_->controls()[*id]), brush(spec(*id).back));
 }
 
-// Shape1: an outline along the window's edges.
 void MainWindow::paintFrame() {
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(hwnd_, &ps);
-  RECT r;
-  GetClientRect(hwnd_, &r);
-  const int w = std::max(1, MulDiv(kFrameWidthAt96, static_cast<int>(dpi_), kBaseDpi));
-  HBRUSH line = brush(spec(ControlId::Shape1).fore);
-  const RECT edges[] = {{r.left, r.top, r.right, r.top + w},
-                        {r.left, r.bottom - w, r.right, r.bottom},
-                        {r.left, r.top, r.left + w, r.bottom},
-                        {r.right - w, r.top, r.right, r.bottom}};
-  for (const RECT& e : edges) FillRect(dc, &e, line);
+  drawFrame(hwnd_, dc, dpi_, brush(spec(ControlId::Shape1).fore));
   EndPaint(hwnd_, &ps);
 }
 
