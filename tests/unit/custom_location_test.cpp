@@ -75,10 +75,8 @@ TEST(CustomLocationOn, ExplainsAsksAndRequests) {
   EXPECT_EQ(h.desktop.dialogs,
             (std::vector<std::string>{kOn, prompt + "Latitude [0]", prompt + "Longitude [0]",
                                       prompt + "Distance in Miles [0]"}));
-  EXPECT_FALSE(h.c.Nexrad_Site.visible());
   EXPECT_EQ(h.desktop.requests.back().url, kQuery + "lat=38.5&lon=-90.25&distance=25");
   EXPECT_EQ(h.c.ID_LAT.text(), "38.699") << "the radar site's values are left alone";
-  EXPECT_TRUE(h.c.Timer1.enabled());
 }
 
 // How answers are read is number_text_test's; here, what each prompt writes. The radius is
@@ -95,24 +93,24 @@ TEST(CustomLocationOn, WritesTheAnswersAsPlainNumbers) {
   const std::pair<const char*, const char*> coordinates[] = {
       {"-90.25W", "-90.25"}, {"", "0"}, {"-0", "0"}, {"1e20", "1E%2B20"}, {"1e400", "0"}};
   // clang-format on
+  const auto queryFor = [](std::deque<std::string> answers) {
+    Harness h;
+    h.desktop.answers = std::move(answers);
+    rightDoubleClick(h, 10300);
+    return h.desktop.requests.at(0).url.substr(kQuery.size());
+  };
   for (const auto& [radius, written] : radii) {
-    Harness h;
-    h.desktop.answers = {"1", "2", radius};
-    rightDoubleClick(h, 10300);
-    EXPECT_EQ(h.desktop.requests.at(0).url, kQuery + "lat=1&lon=2&distance=" + written) << radius;
+    EXPECT_EQ(queryFor({"1", "2", radius}), "lat=1&lon=2&distance=" + std::string(written));
   }
-  for (const auto& [coordinate, inQuery] : coordinates) {
-    Harness h;
-    h.desktop.answers = {coordinate, coordinate, "5"};
-    rightDoubleClick(h, 10300);
-    EXPECT_EQ(h.desktop.requests.at(0).url,
-              kQuery + "lat=" + inQuery + "&lon=" + inQuery + "&distance=5");
+  for (const auto& [answer, q] : coordinates) {
+    EXPECT_EQ(queryFor({answer, answer, "5"}),
+              "lat=" + std::string(q) + "&lon=" + q + "&distance=5");
   }
 }
 
-TEST(CustomLocationOff, ReturnsToTheSiteFollowsTheViewerAgainAndCanSwitchOnAgain) {
+TEST(CustomLocationOff, ReturnsToTheSiteAndFollowsTheViewerAgain) {
   Harness h;
-  h.desktop.answers = {"38.5", "-90.25", "25", "40", "-100", "50"};
+  h.desktop.answers = {"38.5", "-90.25", "25"};
   rightDoubleClick(h, 10300);
   h.desktop.windows.push_back({"KTLX - GRLevel3", nullptr});
   h.desktop.runUntil(15000);
@@ -130,9 +128,6 @@ TEST(CustomLocationOff, ReturnsToTheSiteFollowsTheViewerAgainAndCanSwitchOnAgain
   EXPECT_EQ(h.desktop.log, (std::vector<std::string>{"Nexrad_Site shown", "repaint"}));
   h.desktop.runUntil(21300);
   EXPECT_EQ(h.c.Nexrad_Site.text(), "KTLX") << "the box follows the viewer within a second";
-  rightDoubleClick(h, 30300);
-  EXPECT_EQ(h.desktop.dialogs[5], kOn);
-  EXPECT_EQ(h.desktop.requests.back().url, kQuery + "lat=40&lon=-100&distance=50");
 }
 
 }  // namespace

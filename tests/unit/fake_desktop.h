@@ -11,11 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/controls.h"
-#include "app/desktop.h"
-#include "app/widget.h"
-#include "query/http_client.h"
-#include "viewer/window_titles.h"
+#include "app/widget.h"  // the controls, the desktop, the HTTP client and the window titles
 
 namespace stormtally::testing {
 

@@ -61,38 +61,27 @@ TEST(RefreshCycle, QueriesEveryTwoMinutesAfterTheLastRequestEndedWithoutDrift) {
   }
 }
 
-// Enter at any point of either wait queries at once and restarts the two minutes.
-TEST(RefreshCycle, EnterDuringAWaitQueriesAtOnceAndRestartsTheTwoMinutes) {
-  for (std::uint64_t afterRequest : {kSecond, kMinute - 1, kMinute + 1, kCycle - 1}) {
-    CycleHarness h(300);
-    h.pressEnter();
-    h.desktop.advance(afterRequest);
-    const std::uint64_t enterAt = h.desktop.nowMs, endedAt = enterAt + 300;
-    h.pressEnter();
-    h.desktop.runUntil(endedAt + kCycle - 1);
-    EXPECT_EQ(h.requestTimes(), (Times{0, enterAt})) << "the old schedule must not fire";
-    h.desktop.runUntil(endedAt + kCycle);
-    EXPECT_EQ(h.requestTimes(), (Times{0, enterAt, endedAt + kCycle}));
+// The user's second action, at any point of either wait: Enter queries at once and restarts the
+// two minutes, so the old schedule never fires. Command1 during the second wait leaves both
+// timers on; update then ticks first, on its old schedule, and switches off the Timer1 the
+// press started. Command1 during the first wait does not restart Timer1's interval.
+TEST(RefreshCycle, TheUsersActionsDuringTheWaits) {
+  constexpr std::uint64_t C = kCycle, S = kSecond;
+  // clang-format off
+  const std::tuple<bool, bool, std::uint64_t, Times> cases[] = {  // first, second by Enter?
+      {true, true, S, {0, S, S + C}}, {true, true, 60 * S - 1, {0, 60 * S - 1, 60 * S - 1 + C}},
+      {true, true, 60 * S + 1, {0, 60 * S + 1, 60 * S + 1 + C}},
+      {true, true, C - 1, {0, C - 1, 2 * C - 1}},
+      {true, false, 90 * S, {0, 90 * S, C, 2 * C}}, {false, false, 30 * S, {0, 30 * S, C}}};
+  // clang-format on
+  for (const auto& [firstEnter, secondEnter, at, times] : cases) {
+    CycleHarness h;
+    firstEnter ? h.pressEnter() : h.widget.command1Pressed();
+    h.desktop.advance(at);
+    secondEnter ? h.pressEnter() : h.widget.command1Pressed();
+    h.desktop.runUntil(times.back());
+    EXPECT_EQ(h.requestTimes(), times) << at;
   }
-}
-
-// Command1 pressed by the user during the second wait leaves both timers on; update then
-// ticks first, on its old schedule, and switches the Timer1 the press started off. Pressed
-// during the first wait it does not restart Timer1's interval; pressed while idle it starts
-// the cycle.
-TEST(RefreshCycle, Command1PressedByTheUserKeepsTheSchedule) {
-  CycleHarness h;
-  h.pressEnter();
-  h.desktop.advance(90 * kSecond);
-  h.widget.command1Pressed();
-  h.desktop.runUntil(2 * kCycle);
-  EXPECT_EQ(h.requestTimes(), (Times{0, 90 * kSecond, kCycle, 2 * kCycle}));
-  CycleHarness idle;
-  idle.widget.command1Pressed();
-  idle.desktop.advance(30 * kSecond);
-  idle.widget.command1Pressed();
-  idle.desktop.runUntil(kCycle);
-  EXPECT_EQ(idle.requestTimes(), (Times{0, 30 * kSecond, kCycle}));
 }
 
 // Hours of radar viewers and typing bring no lookup and no query until the user acts.
