@@ -43,9 +43,11 @@
 #include <vector>
 
 #include "app/desktop.h"
+#include "app/desktop_win.h"
 #include "app/lifecycle.h"
 #include "app/text_win.h"
 #include "app/widget.h"
+#include "app/widget_host.h"
 #include "app/window_win.h"
 #include "query/http_client.h"
 #include "viewer/viewer_scan.h"
@@ -59,15 +61,16 @@ using namespace stormtally;
 class StubDesktop final : public Desktop {
  public:
   bool anotherInstanceAtStart() override { return false; }
-  void setWindowPos(InsertAfter, unsigned) override {}
+  void raiseAboveAll(Raise) override {}
+  void dropFromAlwaysOnTop() override {}
   void repaint() override {}
   void beginCaptionDrag() override {}
   void focusParkingBox() override {}
   void endProgram() override {}
   std::uint32_t tickCount() override { return GetTickCount(); }
-  void messageBox(const std::string&, const std::string&, int) override {}
-  std::string inputBox(const std::string&, const std::string&, const std::string&, int,
-                       int) override {
+  void messageBox(const std::string&, const std::string&, MessageKind) override {}
+  std::string inputBox(const std::string&, const std::string&, const std::string&,
+                       TwipsPoint) override {
     return {};
   }
   std::optional<std::string> readFileBesideProgram(const std::string&) override {
@@ -281,17 +284,18 @@ int main(int argc, char** argv) {
   }
 
   // The widget's real main window, as the widget makes it, for the rows that move it.
-  MainWindow window(GetModuleHandleW(nullptr), false);
+  MainWindow window(GetModuleHandleW(nullptr));
+  WinDesktop desktop(window, false);
   NoHttp http;
   WinWindowTitles titles;
-  Widget widget(window, http, titles, "https://localhost:1");
-  if (!window.create(widget)) {
+  WindowedWidget<MainWindow, Widget> host(window, desktop, http, titles, "https://localhost:1");
+  if (!host.open()) {
     std::fprintf(stderr, "viewer_scan_bench: the main window could not be made\n");
     return 1;
   }
-  widget.load();
+  Widget& widget = host.widget();
   handleWaitingMessages();
-  Lifecycle onTop(widget.controls(), window);
+  Lifecycle onTop(widget.controls(), desktop);
 
   // The scan over a desktop that never moves a window.
   Controls stubControls;

@@ -12,8 +12,10 @@
 // own single-instance name, so it runs beside a real widget.
 #include <cstring>
 
+#include "app/desktop_win.h"
 #include "app/handles_win.h"
 #include "app/widget.h"
+#include "app/widget_host.h"
 #include "app/window_win.h"
 #include "query/http_client_win.h"
 #include "viewer/window_titles_win.h"
@@ -22,37 +24,38 @@ namespace {
 
 using namespace stormtally;
 
-// Hands every call to the real main window, except the always-on-top step's SetWindowPos
-// once start-up is over, when asked to.
+// Hands every call to the widget's own desktop, except the always-on-top step's raises once
+// start-up is over, when asked to.
 class VariantDesktop final : public Desktop {
  public:
-  VariantDesktop(MainWindow& window, bool moveAfterStart)
-      : w_(window), moveAfterStart_(moveAfterStart) {}
+  VariantDesktop(MainWindow& window, bool anotherInstance, bool moveAfterStart)
+      : real_(window, anotherInstance), moveAfterStart_(moveAfterStart) {}
   void startUpDone() { started_ = true; }
 
-  bool anotherInstanceAtStart() override { return w_.anotherInstanceAtStart(); }
-  void setWindowPos(InsertAfter insertAfter, unsigned flags) override {
+  bool anotherInstanceAtStart() override { return real_.anotherInstanceAtStart(); }
+  void raiseAboveAll(Raise how) override {
     if (started_ && !moveAfterStart_) return;
-    w_.setWindowPos(insertAfter, flags);
+    real_.raiseAboveAll(how);
   }
-  void repaint() override { w_.repaint(); }
-  void beginCaptionDrag() override { w_.beginCaptionDrag(); }
-  void focusParkingBox() override { w_.focusParkingBox(); }
-  void endProgram() override { w_.endProgram(); }
-  std::uint32_t tickCount() override { return w_.tickCount(); }
-  void messageBox(const std::string& text, const std::string& title, int style) override {
-    w_.messageBox(text, title, style);
+  void dropFromAlwaysOnTop() override { real_.dropFromAlwaysOnTop(); }
+  void repaint() override { real_.repaint(); }
+  void beginCaptionDrag() override { real_.beginCaptionDrag(); }
+  void focusParkingBox() override { real_.focusParkingBox(); }
+  void endProgram() override { real_.endProgram(); }
+  std::uint32_t tickCount() override { return real_.tickCount(); }
+  void messageBox(const std::string& text, const std::string& title, MessageKind kind) override {
+    real_.messageBox(text, title, kind);
   }
   std::string inputBox(const std::string& prompt, const std::string& title,
-                       const std::string& defaultText, int leftTwips, int topTwips) override {
-    return w_.inputBox(prompt, title, defaultText, leftTwips, topTwips);
+                       const std::string& defaultText, TwipsPoint topLeft) override {
+    return real_.inputBox(prompt, title, defaultText, topLeft);
   }
   std::optional<std::string> readFileBesideProgram(const std::string& name) override {
-    return w_.readFileBesideProgram(name);
+    return real_.readFileBesideProgram(name);
   }
 
  private:
-  MainWindow& w_;
+  WinDesktop real_;
   bool moveAfterStart_;
   bool started_ = false;
 };
@@ -81,13 +84,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, L"Local\\Stormtally.WidgetVariant"));
   const bool anotherInstance = mutex && GetLastError() == ERROR_ALREADY_EXISTS;
 
-  MainWindow window(instance, anotherInstance);
-  VariantDesktop desktop(window, topmost);
+  MainWindow window(instance);
+  VariantDesktop desktop(window, anotherInstance, topmost);
   WinHttpClient http;
   VariantTitles titles(scan);
-  Widget widget(desktop, http, titles, "https://localhost:48443");
-  if (!window.create(widget)) return 1;
-  widget.load();
+  WindowedWidget<MainWindow, Widget> widget(window, desktop, http, titles,
+                                            "https://localhost:48443");
+  if (!widget.open()) return 1;
   desktop.startUpDone();
 
   return window.runMessageLoop();

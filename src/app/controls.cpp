@@ -4,108 +4,57 @@
 
 namespace stormtally {
 
-const char* controlName(ControlId id) {
-  switch (id) {
-    case ControlId::USR_DISTANCE:
-      return "USR_DISTANCE";
-    case ControlId::USR:
-      return "USR";
-    case ControlId::USR_LON:
-      return "USR_LON";
-    case ControlId::USR_LAT:
-      return "USR_LAT";
-    case ControlId::ID_DISTANCE:
-      return "ID_DISTANCE";
-    case ControlId::Timer3:
-      return "Timer3";
-    case ControlId::switch_:
-      return "switch";
-    case ControlId::update:
-      return "update";
-    case ControlId::process:
-      return "process";
-    case ControlId::Timer2:
-      return "Timer2";
-    case ControlId::Timer1:
-      return "Timer1";
-    case ControlId::ID_LON:
-      return "ID_LON";
-    case ControlId::ID_LAT:
-      return "ID_LAT";
-    case ControlId::Nexrad_Site:
-      return "Nexrad_Site";
-    case ControlId::Command1:
-      return "Command1";
-    case ControlId::focus:
-      return "focus";
-    case ControlId::CloseApp:
-      return "CloseApp";
-    case ControlId::Label2:
-      return "Label2";
-    case ControlId::tstrikes:
-      return "tstrikes";
-    case ControlId::Shape1:
-      return "Shape1";
-    case ControlId::off:
-      return "off";
-    case ControlId::Label1:
-      return "Label1";
-  }
-  return "?";
+Control::Control(Controls& owner, ControlId id, ControlKind kind) : owner_(owner), id_(id) {
+  if (spec().kind != kind)
+    throw std::logic_error(std::string("wrong kind of field: ") + spec().name);
+  owner.byId_[static_cast<std::size_t>(id)] = this;
+}
+
+void Control::notify(void (ControlObserver::*change)(ControlId)) const {
+  if (ControlObserver* o = owner_.observer()) (o->*change)(id_);
 }
 
 void TextBox::setText(std::string text) {
   if (text == text_) return;
   text_ = std::move(text);
-  if (observer()) observer()->textChanged(id());
+  notify(&ControlObserver::textChanged);
 }
 
 void TextBox::setVisible(bool visible) {
   if (visible == visible_) return;
   visible_ = visible;
-  if (observer()) observer()->visibleChanged(id());
+  notify(&ControlObserver::visibleChanged);
 }
 
 void Label::setCaption(std::string caption) {
   if (caption == caption_) return;
   caption_ = std::move(caption);
-  if (observer()) observer()->textChanged(id());
+  notify(&ControlObserver::textChanged);
 }
 
 void Label::setForeColour(Rgb colour) {
   if (colour == foreColour_) return;
   foreColour_ = colour;
-  if (observer()) observer()->colourChanged(id());
+  notify(&ControlObserver::colourChanged);
 }
 
 void Timer::setEnabled(bool enabled) {
   if (enabled == enabled_) return;
   enabled_ = enabled;
-  if (observer()) observer()->timerChanged(id());
+  notify(&ControlObserver::timerChanged);
 }
 
-void Controls::setObserver(ControlObserver* o) {
-  for (Control* c : std::initializer_list<Control*>{
-           &USR_DISTANCE, &USR,     &USR_LON,  &USR_LAT, &ID_DISTANCE, &Timer3, &switch_,
-           &update,       &process, &Timer2,   &Timer1,  &ID_LON,      &ID_LAT, &Nexrad_Site,
-           &Command1,     &focus,   &CloseApp, &Label2,  &tstrikes,    &off,    &Label1}) {
-    c->setObserver(o);
+Controls::Controls() {
+  for (const ControlSpec& row : kControlTable) {
+    if (!byId_[static_cast<std::size_t>(row.id)]) {
+      throw std::logic_error(std::string("no field for control ") + row.name);
+    }
   }
 }
 
 Timer& Controls::timer(ControlId id) {
-  switch (id) {
-    case ControlId::Timer1:
-      return Timer1;
-    case ControlId::Timer2:
-      return Timer2;
-    case ControlId::Timer3:
-      return Timer3;
-    case ControlId::update:
-      return update;
-    default:
-      throw std::invalid_argument("not a timer");
-  }
+  if (spec(id).kind != ControlKind::Timer) throw std::invalid_argument("not a timer");
+  return static_cast<Timer&>((*this)[id]);
 }
 
 }  // namespace stormtally

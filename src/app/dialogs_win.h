@@ -3,15 +3,17 @@
 
 #include <string>
 
+#include "app/desktop.h"
 #include "app/handles_win.h"
 
 namespace stormtally {
 
 // CR alone starts a new line in the widget's messages; the message box wants CR LF.
-void showMessage(HWND owner, const std::string& text, const std::string& title, int style);
+void showMessage(HWND owner, const std::string& text, const std::string& title, MessageKind kind);
 
-// A prompt with an edit field, OK and Cancel, its upper-left corner at a screen pixel. Returns
-// the edited text on OK and the empty text on Cancel.
+// The prompt of the dialog resource IDD_INPUT_PROMPT: an edit field, OK and Cancel, its
+// upper-left corner at a screen pixel. Returns the edited text on OK and the empty text on
+// Cancel.
 std::string showInputPrompt(HWND owner, const std::string& prompt, const std::string& title,
                             const std::string& defaultText, POINT topLeft);
 

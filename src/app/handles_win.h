@@ -15,13 +15,6 @@ struct KernelHandleTraits {
   static void close(Handle h) { ::CloseHandle(h); }
 };
 
-struct WindowTraits {
-  using Handle = HWND;
-  static Handle empty() { return nullptr; }
-  static bool isValid(Handle h) { return h != nullptr; }
-  static void close(Handle h) { ::DestroyWindow(h); }
-};
-
 struct GdiObjectTraits {
   using Handle = HGDIOBJ;
   static Handle empty() { return nullptr; }
@@ -37,7 +30,6 @@ struct InternetTraits {
 };
 
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
-using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
 using UniqueInternet = UniqueHandle<InternetTraits>;
 

@@ -9,14 +9,17 @@ bool Lifecycle::singleInstanceTest() {
 }
 
 void Lifecycle::SetTopMost(bool on) {
-  desktop_.setWindowPos(on ? InsertAfter::TopMost : InsertAfter::NoTopMost,
-                        kSwpNoMove | kSwpNoSize);
+  if (on) {
+    desktop_.raiseAboveAll(Raise::MayActivate);
+  } else {
+    desktop_.dropFromAlwaysOnTop();
+  }
 }
 
+// The first raise may activate the window; the second shows it without activating it.
 void Lifecycle::alwaysOnTopStep() {
   SetTopMost(true);
-  desktop_.setWindowPos(InsertAfter::TopMost,
-                        kSwpShowWindow | kSwpNoActivate | kSwpNoMove | kSwpNoSize);
+  desktop_.raiseAboveAll(Raise::ShowWithoutActivating);
 }
 
 void Lifecycle::endAtOnce() {

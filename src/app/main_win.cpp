@@ -1,6 +1,8 @@
 // Start-up of the widget on Windows: one window, one thread, no command line.
+#include "app/desktop_win.h"
 #include "app/handles_win.h"
 #include "app/widget.h"
+#include "app/widget_host.h"
 #include "app/window_win.h"
 #include "query/http_client_win.h"
 #include "version.h"
@@ -13,12 +15,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, L"Local\\Stormtally.Widget"));
   const bool anotherInstance = mutex && GetLastError() == ERROR_ALREADY_EXISTS;
 
-  MainWindow window(instance, anotherInstance);
+  // Everything the widget talks to outlives it; the owner closes the window first.
+  MainWindow window(instance);
+  WinDesktop desktop(window, anotherInstance);
   WinHttpClient http;
   WinWindowTitles titles;
-  Widget widget(window, http, titles, STORMTALLY_SERVICE_URL);
-  if (!window.create(widget)) return 1;
-  widget.load();
-
+  WindowedWidget<MainWindow, Widget> widget(window, desktop, http, titles, STORMTALLY_SERVICE_URL);
+  if (!widget.open()) return 1;
   return window.runMessageLoop();
 }

@@ -1,43 +1,38 @@
-// The widget's main window on the Win32 desktop. It implements the desktop the core asks of,
-// mirrors the controls on screen, and turns window messages into the core's events.
+// The widget's main window on the Win32 desktop: it shows the controls of the widget's table,
+// mirrors their changes on screen and turns window messages into the widget's events.
 #pragma once
 
 #include <map>
 #include <optional>
+#include <vector>
 
 #include "app/controls.h"
-#include "app/desktop.h"
 #include "app/handles_win.h"
 #include "app/widget.h"
 
 namespace stormtally {
 
-class MainWindow final : public Desktop, public ControlObserver {
+class MainWindow final : public ControlObserver {
  public:
-  MainWindow(HINSTANCE instance, bool anotherInstanceAtStart);
+  explicit MainWindow(HINSTANCE instance) : instance_(instance) {}
+  ~MainWindow() override { close(); }
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
   // Creates the window and its controls for the widget, hidden, and starts the timers that
   // run from start-up. Returns false when the window cannot be made.
   bool create(Widget& widget);
-  HWND hwnd() const { return window_.get(); }
+  // Destroys the window; its destruction reaches the widget as an unload.
+  void close();
   // Dispatches the thread's messages until the program ends; Tab moves between the
   // keyboard-reachable controls, as in a dialog.
   int runMessageLoop();
 
-  // --- Desktop ---
-  bool anotherInstanceAtStart() override { return anotherInstance_; }
-  void setWindowPos(InsertAfter insertAfter, unsigned flags) override;
-  void repaint() override;
-  void beginCaptionDrag() override;
-  void focusParkingBox() override;
-  void endProgram() override;
-  std::uint32_t tickCount() override { return GetTickCount(); }
-  void messageBox(const std::string& text, const std::string& title, int style) override;
-  std::string inputBox(const std::string& prompt, const std::string& title,
-                       const std::string& defaultText, int leftTwips, int topTwips) override;
-  std::optional<std::string> readFileBesideProgram(const std::string& name) override;
+  HWND hwnd() const { return hwnd_; }
+  HWND child(ControlId id) const;
+  UINT dpi() const { return dpi_; }
+  // The window manager's move loop takes the button's release from here on.
+  void beginCaptionDrag();
 
   // --- ControlObserver ---
   void textChanged(ControlId id) override;
@@ -46,30 +41,35 @@ class MainWindow final : public Desktop, public ControlObserver {
   void timerChanged(ControlId id) override;
 
  private:
+  struct Child {
+    ControlId id;
+    HWND hwnd;
+    UniqueGdiObject font;
+  };
+
   static LRESULT CALLBACK windowProc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK siteBoxProc(HWND, UINT, WPARAM, LPARAM);
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT handleSiteBox(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT handleSiteBox(HWND site, UINT message, WPARAM wParam, LPARAM lParam);
 
   void createChildren();
   void applyDpi(UINT dpi);
-  void makeFonts();
-  void paint();
-  const Label* labelFor(HWND h) const;
+  void applyFonts();
+  HBRUSH brush(Rgb colour);
+  void paintFrame();
   void drawLabel(const DRAWITEMSTRUCT& item);
-  HWND child(ControlId id) const;
+  std::optional<ControlId> childId(HWND h) const;
   std::optional<ControlId> labelAt(LPARAM lParam) const;
   void mouseButton(int button, bool down, LPARAM lParam);
+  void activated(bool active);
 
   HINSTANCE instance_;
-  bool anotherInstance_;
-  Widget* widget_ = nullptr;
-  UniqueWindow window_;
-  std::map<ControlId, HWND> children_;  // owned by the main window
+  Widget* widget_ = nullptr;  // cleared when the window is gone
+  HWND hwnd_ = nullptr;
+  std::vector<Child> children_;  // windows owned by the main window
   WNDPROC editProc_ = nullptr;
   UINT dpi_ = 96;
-  UniqueGdiObject captionFont_, countFont_, siteFont_, defaultFont_;
-  UniqueGdiObject navyBrush_;
+  std::map<Rgb, UniqueGdiObject> brushes_;
   std::optional<ControlId> pressed_;  // the label a button went down on
   bool mirroringText_ = false;
   HWND lastFocus_ = nullptr;

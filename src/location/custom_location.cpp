@@ -43,8 +43,7 @@ void CustomLocation::Label1_MouseUp(int button) {
 }
 
 std::optional<std::string> CustomLocation::ask(const char* prompt) {
-  const std::string answer =
-      desktop_.inputBox(prompt, kPromptTitle, "0", kPromptLeftTwips, kPromptTopTwips);
+  const std::string answer = desktop_.inputBox(prompt, kPromptTitle, "0", kPromptAt);
   const std::optional<double> value = answerValue(answer);
   if (!value) return std::nullopt;
   return numberText(*value);
@@ -54,7 +53,7 @@ void CustomLocation::switchOn() {
   desktop_.messageBox(
       "Custom Location is now ON.\r\rInput Latitude & Longitude of the custom location and "
       "distance.\r\rDistance is the search radius in miles.",
-      kMessageTitle, kMbIconInformation);
+      kMessageTitle, MessageKind::Information);
   c_.Timer1.setEnabled(false);
   c_.Timer2.setEnabled(false);
   c_.update.setEnabled(false);
@@ -76,7 +75,7 @@ void CustomLocation::switchOff() {
   const std::string site = c_.Nexrad_Site.text();
   desktop_.messageBox(
       "Custom Location is now OFF.\r\rStormtally will return to default @ " + site + ".",
-      kMessageTitle, kMbIconCritical);
+      kMessageTitle, MessageKind::Critical);
   c_.USR.setValue(0);
   // The message promises a return to the radar site, so the widget follows the viewer again.
   c_.Timer2.setEnabled(true);

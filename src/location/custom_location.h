@@ -8,8 +8,8 @@
 namespace stormtally {
 
 constexpr std::uint32_t kDoubleClickMs = 500;
-constexpr int kPromptLeftTwips = 7000;
-constexpr int kPromptTopTwips = 3000;
+// Where the prompts' upper-left corner goes on the screen.
+constexpr TwipsPoint kPromptAt{7000, 3000};
 
 class CustomLocation {
  public:

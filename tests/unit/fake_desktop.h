@@ -2,21 +2,16 @@
 // simulated clock, answers HTTP requests from a script and offers a fake list of windows.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/controls.h"
-#include "app/desktop.h"
-#include "app/widget.h"
-#include "query/http_client.h"
-#include "viewer/window_titles.h"
+#include "app/widget.h"  // the controls, the desktop, the HTTP client and the window titles
 
 namespace stormtally::testing {
 
@@ -32,63 +27,63 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
  public:
   // --- Desktop ---
   bool anotherInstanceAtStart() override { return anotherInstance; }
-  void setWindowPos(InsertAfter insertAfter, unsigned flags) override {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "SetWindowPos(%s,0x%X)",
-                  insertAfter == InsertAfter::TopMost ? "TOPMOST" : "NOTOPMOST", flags);
-    log.push_back(buf);
+  // A raise that may activate followed by one that shows without activating is the
+  // always-on-top step: it is logged as one entry, "on top".
+  void raiseAboveAll(Raise how) override {
+    const bool step = how == Raise::ShowWithoutActivating && !log.empty() && log.back() == "raise";
+    if (step) log.pop_back();
+    log.push_back(step ? "on top" : how == Raise::MayActivate ? "raise" : "show");
   }
+  void dropFromAlwaysOnTop() override { log.push_back("drop from top"); }
   void repaint() override { log.push_back("repaint"); }
   void beginCaptionDrag() override { log.push_back("drag"); }
   void focusParkingBox() override { log.push_back("focus"); }
-  void endProgram() override {
-    log.push_back("end");
-    ended = true;
-  }
+  void endProgram() override { ended = (log.push_back("end"), true); }
   std::uint32_t tickCount() override { return static_cast<std::uint32_t>(tickBase + nowMs); }
-  void messageBox(const std::string& text, const std::string& title, int style) override {
-    log.push_back("messageBox(" + title + "," + std::to_string(style) + ")");
-    messages.push_back({text, title, style});
-    if (onMessageBox) onMessageBox();
+  // Each dialog is logged with what it shows, e.g. "critical: title: text" for a message box
+  // and "prompt at 7000,3000: title: prompt [default]" for a prompt.
+  void messageBox(const std::string& text, const std::string& title, MessageKind kind) override {
+    dialog(std::string(kind == MessageKind::Critical ? "critical" : "information") + ": " + title +
+           ": " + text);
   }
   std::string inputBox(const std::string& prompt, const std::string& title,
-                       const std::string& defaultText, int leftTwips, int topTwips) override {
-    log.push_back("inputBox(" + prompt + ")");
-    prompts.push_back({prompt, title, defaultText, leftTwips, topTwips});
-    if (answers.empty()) return "";
+                       const std::string& defaultText, TwipsPoint at) override {
+    dialog("prompt at " + std::to_string(at.left) + "," + std::to_string(at.top) + ": " + title +
+           ": " + prompt + " [" + defaultText + "]");
+    if (answers.empty()) return "";  // cancelled
     std::string answer = answers.front();
     answers.pop_front();
     return answer;
   }
+  void dialog(std::string shown) {
+    log.push_back(shown.substr(0, shown.find(':')));
+    dialogs.push_back(std::move(shown));
+    if (onDialog) onDialog();
+  }
   std::optional<std::string> readFileBesideProgram(const std::string& name) override {
     log.push_back("read(" + name + ")");
-    auto it = files.find(name);
-    if (it == files.end()) return std::nullopt;
-    return it->second;
+    return files.count(name) ? std::optional<std::string>(files[name]) : std::nullopt;
   }
 
   // --- ControlObserver: timers run on the simulated clock ---
+  void visibleChanged(ControlId id) override {
+    const bool shown = static_cast<TextBox&>(widget->controls()[id]).visible();
+    log.push_back(controlName(id) + std::string(shown ? " shown" : " hidden"));
+  }
   void timerChanged(ControlId id) override {
     Timer& t = widget->controls().timer(id);
     log.push_back(std::string(controlName(id)) + (t.enabled() ? " on" : " off"));
-    if (t.enabled()) {
-      due[id] = nowMs + static_cast<std::uint64_t>(t.intervalMs());
-    } else {
-      due.erase(id);
-    }
+    due.erase(id);
+    if (t.enabled()) due[id] = nowMs + static_cast<std::uint64_t>(t.intervalMs());
   }
 
-  // --- HttpClient: answers from a script; each answer may take simulated time ---
-  struct Answer {
-    HttpResponse response;
-    std::uint64_t takesMs = 0;
-  };
+  // --- HttpClient: every request gets `answer` after `requestMs` of simulated time ---
   HttpResponse get(const std::string& url) override {
     log.push_back("GET " + url);
     requests.push_back({url, nowMs});
-    Answer a = nextAnswer ? nextAnswer(url) : Answer{{true, 200, "0", ""}, 0};
-    nowMs += a.takesMs;
-    return a.response;
+    if (onRequest) onRequest();
+    nowMs += requestMs;
+    return answer;
   }
 
   // --- WindowTitles ---
@@ -105,48 +100,37 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   // Runs every timer tick due up to now + ms, in time order, then sets the clock there.
   void advance(std::uint64_t ms) { runUntil(nowMs + ms); }
   void runUntil(std::uint64_t target) {
-    while (!ended) {
-      std::optional<std::pair<std::uint64_t, ControlId>> next;
-      for (auto& [id, at] : due) {
-        if (at <= target && (!next || at < next->first)) next = {at, id};
-      }
-      if (!next) break;
-      nowMs = std::max(nowMs, next->first);
+    while (!ended && !due.empty()) {
+      auto next = std::min_element(
+          due.begin(), due.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+      if (next->second > target) break;
+      const ControlId id = next->first;
+      nowMs = std::max(nowMs, next->second);
       // Desktop timers repeat until switched off.
-      due[next->second] =
-          nowMs + static_cast<std::uint64_t>(widget->controls().timer(next->second).intervalMs());
-      widget->timerTick(next->second);
+      next->second = nowMs + static_cast<std::uint64_t>(widget->controls().timer(id).intervalMs());
+      widget->timerTick(id);
     }
     nowMs = std::max(nowMs, target);
   }
 
-  struct Message {
-    std::string text, title;
-    int style;
-  };
-  struct Prompt {
-    std::string prompt, title, defaultText;
-    int left, top;
-  };
   struct Request {
     std::string url;
     std::uint64_t atMs;
   };
 
   Widget* widget = nullptr;
-  bool anotherInstance = false;
-  bool ended = false;
+  bool anotherInstance = false, ended = false;
   std::uint64_t nowMs = 0;
   std::uint32_t tickBase = 0;
   std::map<ControlId, std::uint64_t> due;
-  std::vector<std::string> log;
-  std::vector<Message> messages;
-  std::vector<Prompt> prompts;
+  std::vector<std::string> log, dialogs;
   std::deque<std::string> answers;
   std::map<std::string, std::string> files;
   std::vector<Request> requests;
-  std::function<Answer(const std::string&)> nextAnswer;
-  std::function<void()> onMessageBox;
+  HttpResponse answer{true, 200, "0", ""};
+  std::uint64_t requestMs = 0;
+  std::function<void()> onRequest;
+  std::function<void()> onDialog;  // called as each message box or prompt opens
   std::vector<FakeWindow> windows;
 };
 
@@ -160,22 +144,16 @@ struct Harness {
   explicit Harness(bool load = true) {
     desktop.widget = &widget;
     c.setObserver(&desktop);
-    for (ControlId t :
-         {ControlId::Timer1, ControlId::Timer2, ControlId::Timer3, ControlId::update}) {
-      if (c.timer(t).enabled()) desktop.timerChanged(t);
+    for (const ControlSpec& row : kControlTable) {
+      if (row.kind == ControlKind::Timer && c.timer(row.id).enabled()) desktop.timerChanged(row.id);
     }
-    desktop.log.clear();
     if (load) widget.load();
+    desktop.log.clear();
   }
-  void answerWith(std::string body, int status = 200, std::uint64_t takesMs = 0) {
-    desktop.nextAnswer = [=](const std::string&) {
-      return FakeDesktop::Answer{{status >= 200 && status < 300, status, body, ""}, takesMs};
-    };
-  }
-  void failWith(std::string reason, std::uint64_t takesMs = 0) {
-    desktop.nextAnswer = [=](const std::string&) {
-      return FakeDesktop::Answer{{false, 0, "", reason}, takesMs};
-    };
+  // Status 0 is a failure before any answer, such as a refused connection or a time-out.
+  void answerWith(std::string body, int status = 200, std::uint64_t requestMs = 0) {
+    desktop.answer = {status >= 200 && status < 300, status, std::move(body), ""};
+    desktop.requestMs = requestMs;
   }
 };
 

@@ -1,166 +1,127 @@
-// Start-up, the single-instance test, the always-on-top step, the close mark, dragging and
-// ending; and how the widget routes events to handlers.
+// Start-up, the single-instance test, the always-on-top step, the close mark, dragging,
+// ending and tear-down; where the mouse lands.
 #include <gtest/gtest.h>
 
 #include "app/layout.h"
+#include "app/widget_host.h"
 #include "fake_desktop.h"
 
 namespace stormtally::testing {
 namespace {
 
-const std::vector<std::string> kAlwaysOnTop = {"SetWindowPos(TOPMOST,0x3)",
-                                               "SetWindowPos(TOPMOST,0x53)"};
-
+// The always-on-top step, the one place its two raises are checked: the fake desktop logs
+// "on top" only for a raise that may activate the window followed at once by one that shows it
+// without activating it.
 TEST(StartUp, LoadAndActivateTakeTheAlwaysOnTopStepAndQueryNothing) {
   Harness h(/*load=*/false);
   h.widget.load();
-  EXPECT_EQ(h.desktop.log, kAlwaysOnTop);
-  h.desktop.log.clear();
   h.widget.activate();
-  EXPECT_EQ(h.desktop.log, kAlwaysOnTop);
+  EXPECT_EQ(h.desktop.log, (std::vector<std::string>{"on top", "on top"}));
   EXPECT_TRUE(h.desktop.requests.empty());
   EXPECT_EQ(h.c.tstrikes.caption(), "0000");
-  EXPECT_TRUE(h.c.Timer2.enabled());
-  EXPECT_TRUE(h.c.Timer3.enabled());
-  EXPECT_FALSE(h.c.Timer1.enabled());
-  EXPECT_FALSE(h.c.update.enabled());
 }
 
 // Every entry point of a second copy ends it before it does anything else; events that were
-// already queued then find the program ended.
-TEST(AnotherCopy, EndsAtLoadAtCommand1AndAtTheScanAndNothingRunsAfterwards) {
-  const std::vector<std::pair<const char*, std::function<void(Harness&)>>> entries = {
-      {"load", [](Harness& h) { h.widget.load(); }},
-      {"Command1", [](Harness& h) { h.c.Command1.press(); }},
-      {"viewer scan", [](Harness& h) { h.desktop.advance(5000); }},
-  };
-  for (const auto& [name, enter] : entries) {
-    SCOPED_TRACE(name);
-    Harness h(/*load=*/false);
-    h.desktop.anotherInstance = true;
+// already queued then find the program ended. So does every way of closing the first.
+TEST(Ending, ASecondCopyAndEveryCloseEndTheProgramOnceAndAtOnce) {
+  // clang-format off
+  const std::function<void(Harness&)> ends[] = {
+      [](Harness& h) { h.widget.load(); }, [](Harness& h) { h.c.Command1.press(); },
+      [](Harness& h) { h.desktop.advance(5000); }, [](Harness& h) { h.widget.unload(); },
+      [](Harness& h) { h.widget.click(ControlId::CloseApp); },
+      [](Harness& h) { h.widget.terminate(); }, [](Harness& h) { h.widget.closeRequested(); }};
+  // clang-format on
+  for (int i = 0; i < 7; ++i) {  // the first three in a second copy
+    Harness h(/*load=*/i >= 3);
+    h.desktop.anotherInstance = i < 3;
     bool titleRead = false;
     h.desktop.windows.push_back({"KTLX - GRLevel3", [&](FakeWindow&) { titleRead = true; }});
-    enter(h);
-    EXPECT_EQ(h.desktop.log, std::vector<std::string>{"end"});
-    EXPECT_TRUE(h.widget.ended());
-    EXPECT_FALSE(titleRead);
-    EXPECT_EQ(h.c.Nexrad_Site.text(), "KLSX");
-    EXPECT_FALSE(h.c.Timer1.enabled());
-
-    h.desktop.log.clear();
+    ends[i](h);
+    ends[6](h);
     h.widget.activate();
     h.widget.timerTick(ControlId::Timer2);
     h.widget.command1Pressed();
     int enterKey = kEnterKey;
     h.widget.siteBoxKeyPress(enterKey);
-    EXPECT_TRUE(h.desktop.log.empty());
-  }
-}
-
-TEST(Closing, EveryPathEndsTheProgramOnceAndAtOnce) {
-  const std::vector<std::pair<const char*, std::function<void(Widget&)>>> paths = {
-      {"close mark", [](Widget& w) { w.click(ControlId::CloseApp); }},
-      {"close request", [](Widget& w) { w.closeRequested(); }},
-      {"unload", [](Widget& w) { w.unload(); }},
-      {"terminate", [](Widget& w) { w.terminate(); }},
-  };
-  for (const auto& [name, close] : paths) {
-    Harness h;
-    h.desktop.log.clear();
-    close(h.widget);
-    close(h.widget);
-    EXPECT_EQ(h.desktop.log, std::vector<std::string>{"end"}) << name;
-    h.widget.timerTick(ControlId::Timer2);
-    h.widget.timerTick(ControlId::Timer3);
-    EXPECT_EQ(h.desktop.log, std::vector<std::string>{"end"}) << name << ": no handler after";
+    EXPECT_EQ(h.desktop.log, std::vector<std::string>{"end"}) << i;
+    EXPECT_FALSE(titleRead);
   }
 }
 
 TEST(CloseMark, TurnsWhiteUnderTheMouseAndNavyAtTimer3sTick) {
   Harness h;
-  EXPECT_EQ(h.c.CloseApp.foreColour(), kNavy);
   h.widget.mouseMove(ControlId::CloseApp);
   EXPECT_EQ(h.c.CloseApp.foreColour(), kWhite);
   h.desktop.advance(2499);
   EXPECT_EQ(h.c.CloseApp.foreColour(), kWhite);
   h.desktop.advance(1);
   EXPECT_EQ(h.c.CloseApp.foreColour(), kNavy);
-  // Another colour is left alone by the mouse.
-  h.c.CloseApp.setForeColour(0x00FF00);
+  h.c.CloseApp.setForeColour(0x00FF00);  // another colour is left alone by the mouse
   h.widget.mouseMove(ControlId::CloseApp);
   EXPECT_EQ(h.c.CloseApp.foreColour(), 0x00FF00u);
-  // Moving over other labels does nothing.
-  h.c.CloseApp.setForeColour(kNavy);
-  h.widget.mouseMove(ControlId::Label1);
-  EXPECT_EQ(h.c.CloseApp.foreColour(), kNavy);
 }
 
-TEST(Dragging, OnlyTheLeftButtonOnTheCaptionStartsADrag) {
-  struct Case {
-    ControlId label;
-    int button;
-    std::vector<std::string> log;
-  };
-  const Case cases[] = {
+// A button on the caption repaints; only the left one starts a drag. A tick of a timer switched
+// off meanwhile is dropped.
+TEST(Events, DragOnlyWithTheLeftButtonOnTheCaptionAndDropStaleTicks) {
+  using S = std::vector<std::string>;
+  // clang-format off
+  const std::tuple<ControlId, int, S> cases[] = {
       {ControlId::Label1, kLeftButton, {"repaint", "drag"}},
       {ControlId::Label1, kRightButton, {"repaint"}},
-      {ControlId::Label1, kMiddleButton, {"repaint"}},
-      {ControlId::tstrikes, kLeftButton, {}},
-  };
-  for (const Case& c : cases) {
+      {ControlId::Label1, kMiddleButton, {"repaint"}}, {ControlId::tstrikes, kLeftButton, {}}};
+  // clang-format on
+  for (const auto& [label, button, log] : cases) {
     Harness h;
-    h.desktop.log.clear();
-    h.widget.mouseDown(c.label, c.button);
-    EXPECT_EQ(h.desktop.log, c.log) << controlName(c.label) << " button " << c.button;
+    h.widget.mouseDown(label, button);
+    h.widget.timerTick(ControlId::Timer1);
+    EXPECT_EQ(h.desktop.log, log) << controlName(label) << " button " << button;
   }
 }
 
-TEST(Handlers, ATickOfATimerSwitchedOffMeanwhileIsDropped) {
-  Harness h;
-  h.c.Timer1.setEnabled(false);
-  h.desktop.log.clear();
-  h.widget.timerTick(ControlId::Timer1);
-  EXPECT_TRUE(h.desktop.log.empty());
-  EXPECT_FALSE(h.c.update.enabled());
-}
-
-TEST(Layout, MeasuresExactly170By74At96DpiAndScalesWithDpi) {
-  EXPECT_EQ(pixelRect(kClientTwips, 96).right, 170);
-  EXPECT_EQ(pixelRect(kClientTwips, 96).bottom, 74);
-  EXPECT_EQ(pixelRect(kClientTwips, 120).right, 213);   // 125 %
-  EXPECT_EQ(pixelRect(kClientTwips, 192).bottom, 148);  // 200 %
-  const PixelRect caption = pixelRect(ControlId::Label1, 96);
-  EXPECT_EQ(caption.left, 16);
-  EXPECT_EQ(caption.right, 153);
-  EXPECT_EQ(caption.top, 8);
-  EXPECT_EQ(caption.bottom, 41);
-}
-
+// The count lies above the caption and off, the site box above the count and off; the frame
+// and the empty strip under the count are nothing.
 TEST(Layout, MouseEventsLandOnTheTopmostControlAtThePoint) {
-  struct Case {
-    int x, y;
-    bool siteBoxShown;
-    std::optional<ControlId> hit;
-  };
-  const Case cases[] = {
-      {20, 10, true, ControlId::Label1},
-      {60, 45, true, ControlId::tstrikes},      // the count lies above the caption and off
-      {120, 45, true, ControlId::Nexrad_Site},  // the site box lies above the count
-      {120, 45, false, ControlId::tstrikes},
-      {135, 50, true, ControlId::Nexrad_Site},  // the site box covers off
-      {135, 50, false, ControlId::off},
-      {129, 40, false, ControlId::off},
-      {144, 50, false, ControlId::off},
-      {145, 50, false, std::nullopt},
-      {128, 50, false, ControlId::tstrikes},
-      {155, 10, true, ControlId::CloseApp},
-      {152, 20, true, ControlId::Label2},
-      {1, 1, true, std::nullopt},  // the frame
-      {100, 70, true, std::nullopt},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(controlAt(c.x, c.y, 96, c.siteBoxShown), c.hit) << c.x << "," << c.y;
+  using I = ControlId;
+  // clang-format off
+  const std::tuple<int, int, bool, std::optional<ControlId>> cases[] = {
+      {20, 10, true, I::Label1}, {60, 45, true, I::tstrikes}, {120, 45, true, I::Nexrad_Site},
+      {120, 45, false, I::tstrikes}, {135, 50, true, I::Nexrad_Site}, {135, 50, false, I::off},
+      {129, 40, false, I::off}, {144, 50, false, I::off}, {145, 50, false, std::nullopt},
+      {128, 50, false, I::tstrikes}, {155, 10, true, I::CloseApp}, {152, 20, true, I::Label2},
+      {1, 1, true, std::nullopt}, {100, 70, true, std::nullopt}};
+  // clang-format on
+  for (const auto& [x, y, siteBoxShown, hit] : cases) {
+    Controls c;
+    c.Nexrad_Site.setVisible(siteBoxShown);
+    EXPECT_EQ(controlAt(c, x, y, 96), hit) << x << "," << y;
   }
+}
+
+// A window whose destruction delivers an unload to the widget, as the real one's does; it
+// counts unloads that find the widget alive and those that find it gone.
+struct ClosingWindow {
+  struct Widget {
+    explicit Widget(bool& aliveFlag) : alive(aliveFlag) { alive = true; }
+    ~Widget() { alive = false; }
+    void load() {}
+    bool& alive;
+  };
+  bool create(Widget& w) { return (widgetAlive = &w.alive); }
+  void close() { widgetAlive ? ++unloads[*std::exchange(widgetAlive, nullptr)] : 0; }
+  bool* widgetAlive = nullptr;
+  std::map<bool, int> unloads;
+};
+
+TEST(TearDown, TheWindowIsClosedWhileTheWidgetLives) {
+  bool alive = false;
+  ClosingWindow window;
+  {
+    WindowedWidget<ClosingWindow, ClosingWindow::Widget> host(window, alive);
+    ASSERT_TRUE(host.open());
+  }
+  window.close();  // what the window's own destructor does
+  EXPECT_EQ(window.unloads, (std::map<bool, int>{{true, 1}}));
 }
 
 }  // namespace
