@@ -272,7 +272,7 @@ TEST(GlmFile, TheIsolatedReaderGivesTheSameAnswersAndSurvivesItsReader) {
   for (const Sample& s : kSamples) {
     SCOPED_TRACE(s.file);
     const GlmReadResult direct = ReadGlmFile(PathOf(s.file));
-    const GlmReadResult isolated = ReadGlmFileIsolated(PathOf(s.file));
+    const GlmReadResult isolated = ReadGlmFileIsolated(PathOf(s.file), DefaultGlmReaderProgram());
     ASSERT_TRUE(isolated.granule) << isolated.error;
     EXPECT_EQ(isolated.granule->platform, direct.granule->platform);
     EXPECT_EQ(isolated.granule->start, direct.granule->start);
@@ -283,18 +283,20 @@ TEST(GlmFile, TheIsolatedReaderGivesTheSameAnswersAndSurvivesItsReader) {
       EXPECT_EQ(isolated.granule->flashes[i].lat, direct.granule->flashes[i].lat);
     }
   }
-  const GlmReadResult missing = ReadGlmFileIsolated(SharedData() + "/no-such-file.nc");
+  const GlmReadResult missing =
+      ReadGlmFileIsolated(SharedData() + "/no-such-file.nc", DefaultGlmReaderProgram());
   EXPECT_FALSE(missing.granule);
   EXPECT_NE(missing.error.find("cannot open"), std::string::npos) << missing.error;
   // A reader that dies or hangs, as the HDF5 library might on a malicious file.
-  const GlmReadResult crashed =
-      ReadGlmFileIsolated("x.nc", 30000, [](const std::string&) -> GlmReadResult { std::abort(); });
+  TempDir dir;
+  testing_support::WriteFile(dir / "crash", "#!/bin/sh\nkill -SEGV $$\n");
+  testing_support::WriteFile(dir / "hang", "#!/bin/sh\nexec sleep 30\n");
+  std::filesystem::permissions(dir / "crash", std::filesystem::perms::owner_all);
+  std::filesystem::permissions(dir / "hang", std::filesystem::perms::owner_all);
+  const GlmReadResult crashed = ReadGlmFileIsolated("x.nc", dir / "crash");
   EXPECT_FALSE(crashed.granule);
   EXPECT_NE(crashed.error.find("crashed"), std::string::npos) << crashed.error;
-  const GlmReadResult hung =
-      ReadGlmFileIsolated("x.nc", 200, [](const std::string&) -> GlmReadResult {
-        for (;;) pause();
-      });
+  const GlmReadResult hung = ReadGlmFileIsolated("x.nc", dir / "hang", 200);
   EXPECT_FALSE(hung.granule);
   EXPECT_NE(hung.error.find("longer than"), std::string::npos) << hung.error;
 }
