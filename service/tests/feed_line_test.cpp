@@ -2,37 +2,25 @@
 
 #include <gtest/gtest.h>
 
-namespace strikecount {
-namespace {
+#include "test_support.h"
 
 using Kind = FeedLine::Kind;
 
 TEST(FeedLine, ReadsCsvAndNdjsonFlashesAndHeartbeatsAndRefusesNonsense) {
   const TimeMs t = *ParseIso8601("2025-04-07T13:00:21.512Z");
-  struct Case {
-    const char* line;
-    Kind kind;
-    double lat = 0, lon = 0;
-  } cases[] = {
-      {"2025-04-07T13:00:21.512Z,31.25,-84.10", Kind::kFlash, 31.25, -84.10},
-      {" 2025-04-07T13:00:21.512Z , 31.25 , -84.10 \r", Kind::kFlash, 31.25, -84.10},
-      {"2025-04-07T15:00:21.512+02:00,31.25,-84.1", Kind::kFlash, 31.25, -84.1},
-      {"1744030821.512,31.25,-84.1", Kind::kFlash, 31.25, -84.1},
-      {"2025-04-07 13:00:21.512,3.125e1,-84.1", Kind::kFlash, 31.25, -84.1},
-      {R"({"time":"2025-04-07T13:00:21.512Z","lat":31.25,"lon":-84.1})", Kind::kFlash, 31.25,
-       -84.1},
-      {R"({"lon":-84.1,"lat":31.25,"time":1744030821.512,"energy":3})", Kind::kFlash, 31.25, -84.1},
-      {"2025-04-07T13:00:21.512Z", Kind::kHeartbeat},
-      {R"({"time":"2025-04-07T13:00:21.512Z"})", Kind::kHeartbeat},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    const FeedLine f = ParseFeedLine(c.line);
-    ASSERT_EQ(f.kind, c.kind) << f.error;
-    EXPECT_EQ(f.flash.time, t);
-    if (c.kind == Kind::kFlash) {
-      EXPECT_EQ(std::pair(f.flash.lat, f.flash.lon), std::pair(c.lat, c.lon));
-    }
+  for (const char* line :
+       {"2025-04-07T13:00:21.512Z,31.25,-84.10", " 2025-04-07T13:00:21.512Z , 31.25 , -84.1 \r",
+        "2025-04-07T15:00:21.512+02:00,31.25,-84.1", "1744030821.512,31.25,-84.1",
+        "2025-04-07 13:00:21.512,3.125e1,-84.1",
+        R"({"time":"2025-04-07T13:00:21.512Z","lat":31.25,"lon":-84.1})",
+        R"({"lon":-84.1,"lat":31.25,"time":1744030821.512,"energy":3})", "2025-04-07T13:00:21.512Z",
+        R"({"time":"2025-04-07T13:00:21.512Z"})"}) {
+    const FeedLine f = ParseFeedLine(line);
+    const bool heartbeat = std::string_view(line).find("-84.1") == std::string_view::npos;
+    EXPECT_EQ(f.kind, heartbeat ? Kind::kHeartbeat : Kind::kFlash) << line << f.error;
+    EXPECT_EQ(f.flash.time, t) << line;
+    if (heartbeat) continue;
+    EXPECT_EQ(std::pair(f.flash.lat, f.flash.lon), std::pair(31.25, -84.1)) << line;
   }
   for (const char* skip : {"", "   ", "# a comment", "time,lat,lon"}) {
     EXPECT_EQ(ParseFeedLine(skip).kind, Kind::kSkip) << skip;
@@ -59,11 +47,7 @@ TEST(Iso8601, RoundTripsAndRejectsImpossibleDates) {
     EXPECT_FALSE(ParseIso8601(bad)) << bad;
   }
   const auto units = ParseCfTimeUnits("milliseconds since 2018-07-02 04:33:00.000");
-  ASSERT_TRUE(units);
-  EXPECT_EQ(units->ms_per_unit, 1);
-  EXPECT_EQ(FormatIso8601(units->base), "2018-07-02T04:33:00.000Z");
+  EXPECT_EQ(std::make_pair(units->ms_per_unit, units->base),
+            std::make_pair(1.0, *ParseIso8601("2018-07-02T04:33:00Z")));
   EXPECT_FALSE(ParseCfTimeUnits("fortnights since 2018-07-02 04:33:00.000"));
 }
-
-}  // namespace
-}  // namespace strikecount

@@ -3,78 +3,68 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <string>
 
-namespace strikecount::testing_support {
+#include "strike_service.h"
 
-inline std::string SharedData() {
-  return STORMTALLY_SHARED_DATA;
-}
+using namespace strikecount;
+namespace fs = std::filesystem;
+
+inline const std::string kSharedData = STORMTALLY_SHARED_DATA;
+inline const TimeMs kNow = *ParseIso8601("2025-04-07T13:00:00Z");
+inline const std::string kKlsx = "/counter/Strike_Counter.php?lat=38.699&lon=-90.683&distance=128";
 
 // Skips the calling test when the reference data is not there (a user's clone has none).
-#define SKIP_WITHOUT_SHARED_DATA()                                                         \
-  if (!std::filesystem::is_directory(::strikecount::testing_support::SharedData()))        \
-  GTEST_SKIP() << "reference data folder " << ::strikecount::testing_support::SharedData() \
-               << " is absent; GLM sample tests skipped"
+#define SKIP_WITHOUT_SHARED_DATA()    \
+  if (!fs::is_directory(kSharedData)) \
+  GTEST_SKIP() << "reference data folder " << kSharedData << " is absent; GLM sample tests skipped"
 
-class TempDir {
- public:
-  TempDir() : path_((std::filesystem::temp_directory_path() / "strikecount-test-XXXXXX").string()) {
-    if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+struct TempDir {
+  std::string path = (fs::temp_directory_path() / "strikecount-test-XXXXXX").string();
+  TempDir() { EXPECT_TRUE(mkdtemp(path.data())); }
+  ~TempDir() { fs::remove_all(path); }
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
 };
 
 inline void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+  std::ofstream(path, std::ios::binary) << content;
 }
 
 // A client socket on loopback, for requests no well-behaved client would send.
-class Raw {
- public:
-  explicit Raw(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+struct Raw {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  bool closed = false;  // by the server, rather than a time-out of 5 s
+  explicit Raw(std::uint16_t port) {
     timeval tv{5, 0};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     sockaddr_in addr{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   }
-  ~Raw() { ::close(fd_); }
-  bool connected() const { return connected_; }
-  bool Send(const std::string& b) {
-    return ::send(fd_, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size());
-  }
+  ~Raw() { ::close(fd); }
+  bool Send(const std::string& b) { return ::send(fd, b.data(), b.size(), MSG_NOSIGNAL) > 0; }
   std::string ReadSome() {
     char buf[4096];
-    const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-    closed_ = n == 0 || (n < 0 && errno == ECONNRESET);
-    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    closed = n == 0 || (n < 0 && errno == ECONNRESET);
+    return std::string(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
   }
-  // Everything until the server closes; `closed` says whether it did (rather than time out).
-  std::string ReadToClose(bool* closed = nullptr) {
+  std::string ReadToClose() {
     std::string out, more;
     while (!(more = ReadSome()).empty()) out += more;
-    if (closed) *closed = closed_;
     return out;
   }
-
- private:
-  int fd_;
-  bool connected_ = false, closed_ = false;
 };
 
 inline std::string Get(const std::string& target, const std::string& extra = "") {
   return "GET " + target + " HTTP/1.1\r\nHost: localhost\r\n" + extra + "\r\n";
 }
 
-}  // namespace strikecount::testing_support
+// "status body" of a GET answered by the service, e.g. "200 3".
+inline std::string Ask(StrikeService& s, const std::string& target) {
+  const HttpReply reply = s.Handle("GET", target);
+  return std::to_string(reply.status) + " " + reply.body;
+}
