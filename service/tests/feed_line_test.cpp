@@ -46,8 +46,5 @@ TEST(Iso8601, RoundTripsAndRejectsImpossibleDates) {
        {"2023-02-29T00:00:00Z", "2023-01-01T24:00:00Z", "2023-01-01T00:00Zjunk"}) {
     EXPECT_FALSE(ParseIso8601(bad)) << bad;
   }
-  const auto units = ParseCfTimeUnits("milliseconds since 2018-07-02 04:33:00.000");
-  EXPECT_EQ(std::make_pair(units->ms_per_unit, units->base),
-            std::make_pair(1.0, *ParseIso8601("2018-07-02T04:33:00Z")));
   EXPECT_FALSE(ParseCfTimeUnits("fortnights since 2018-07-02 04:33:00.000"));
 }

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <thread>
 
-#include "http_front.h"
 #include "sources.h"
 #include "test_support.h"
 
@@ -29,18 +28,9 @@ std::string PathOf(int sample) {
   return kSharedData + "/" + std::get<0>(kSamples[sample]);
 }
 
-StrikeService ServiceAt(TimeMs now, ClockSetting::Kind clock = ClockSetting::Kind::kFixed) {
-  ServiceOptions options;
-  options.clock = {clock, now};
-  options.wall_clock = [now] { return now; };
-  return StrikeService(options);
-}
-
-std::string Count(StrikeService& service, double lat, double lon, double miles) {
-  return service
-      .Handle("GET", "/counter/Strike_Counter.php?lat=" + std::to_string(lat) +
-                         "&lon=" + std::to_string(lon) + "&distance=" + std::to_string(miles))
-      .body;
+std::string Count(StrikeService& service, double lat, double lon, double miles) {  // "200 3"
+  return Ask(service, "/counter/Strike_Counter.php?lat=" + std::to_string(lat) +
+                          "&lon=" + std::to_string(lon) + "&distance=" + std::to_string(miles));
 }
 
 TEST(GlmFile, TheReaderProgramDecodesEverySampleAndCountsMatchTheDataNotes) {
@@ -64,25 +54,25 @@ TEST(GlmFile, TheReaderProgramDecodesEverySampleAndCountsMatchTheDataNotes) {
   }
   EXPECT_FALSE(ParseGlmFileName("OR_GLM-L2-LCFA_G16_s20193662359400_e20210010000004_c1.nc"));
   // Counts near radar sites from the notes, on a 6371.0 km sphere: the same angles are asked.
-  std::map<std::string, std::pair<double, double>> sites;  // NOAA report, fixed columns
-  std::ifstream in(kSharedData + "/nexrad-stations.txt");
-  for (std::string line; std::getline(in, line);) {
-    if (line.size() >= 126 && line[0] >= '0' && line[0] <= '9') {
-      sites[line.substr(9, 4)] = {std::stod(line.substr(106, 9)), std::stod(line.substr(116, 10))};
-    }
-  }
+  const std::map<std::string, std::pair<double, double>> sites = {
+      // NOAA station report
+      {"TMSY", {30.021944, -90.403056}}, {"KLVX", {37.975278, -85.943889}},
+      {"KHDC", {30.5193, -90.4074}},     {"KMAF", {31.943461, -102.18925}},
+      {"KLBB", {33.654139, -101.81416}}, {"KEVX", {30.565033, -85.921667}},
+      {"KTLH", {30.397583, -84.328944}}};
   const std::tuple<std::vector<int>, const char*, std::vector<int>> notes[] = {
       {{0, 1, 2}, "TMSY", {15, 15, 15, 15}}, {{0, 1, 2}, "KLVX", {15, 15, 15, 15}},
       {{0, 1, 2}, "KHDC", {3, 15, 15, 15}},  {{5}, "KMAF", {6, 9, 11, 24}},
       {{5}, "KLBB", {5, 7, 9, 17}},          {{7}, "KEVX", {2, 15, 16, 19}},
       {{8}, "KEVX", {0, 13, 27, 45}},        {{8}, "KTLH", {0, 9, 17, 31}}};
   for (const auto& [files, site, within] : notes) {  // within 50, 100, 150 and 250 km
-    StrikeService service = ServiceAt(granules[files.back()].end);
+    StrikeService service(At(granules[files.back()].end));
     for (int i : files) service.Ingest(granules[i].flashes, granules[i].end);
     const auto [lat, lon] = sites.at(site);
     for (int k = 0; k < 4; ++k) {
       const double km[] = {50, 100, 150, 250}, miles = km[k] / 6371.0 * kEarthRadiusMiles;
-      EXPECT_EQ(Count(service, lat, lon, miles), std::to_string(within[k])) << site << km[k];
+      EXPECT_EQ(Count(service, lat, lon, miles), "200 " + std::to_string(within[k]))
+          << site << km[k];
     }
   }
 }
@@ -100,76 +90,70 @@ TEST(GlmFile, UnreadableFilesAndFailingReadersAreReportedNotFatal) {
     WriteFile(path, "#!/bin/sh\n" + s.substr(s.find(':') + 1) + "\n");
     fs::permissions(path, fs::perms::owner_all);
   }
-  const std::string reader = DefaultGlmReaderProgram();
-  const std::tuple<std::string, std::string, const char*> cases[] = {
-      {"truncated.nc", reader, ""},          {"text.nc", reader, "cannot open as netCDF"},
-      {"missing.nc", reader, "cannot open"}, {"x.nc", dir / "crash", "the reader crashed"},
-      {"x.nc", dir / "hang", "longer than"}, {"x.nc", dir / "mute", "no answer"},
-      {"x.nc", dir / "short", "cut short"},  {"x.nc", dir / "none", "cannot start the reader"}};
-  for (const auto& [file, program, error] : cases) {
-    const GlmReadResult r = ReadGlmFileIsolated(dir / file, program, 1000);
-    EXPECT_FALSE(r.granule) << file << " " << program;
-    EXPECT_NE(r.error.find(error), std::string::npos) << r.error;
-    EXPECT_FALSE(r.error.empty()) << file << " " << program;
-  }
-  // Garbled data may still open; whatever comes out must be sane flashes or a reported error.
-  for (size_t i = 200000; i < 260000; ++i) bytes[i] = static_cast<char>(i * 131);
-  WriteFile(dir / "garbled.nc", bytes);
-  const GlmReadResult garbled = ReadGlmFileIsolated(dir / "garbled.nc", reader);
-  for (const Flash& f : garbled.granule ? garbled.granule->flashes : std::vector<Flash>{}) {
-    EXPECT_TRUE(f.lat >= -90 && f.lat <= 90 && f.lon >= -180 && f.lon <= 180);
+  // A file for the reader program, or a reader program of its own (a name without ".nc").
+  const std::pair<std::string, const char*> cases[] = {{"truncated.nc", ""},
+                                                       {"text.nc", "cannot open as netCDF"},
+                                                       {"crash", "the reader crashed"},
+                                                       {"hang", "longer than"},
+                                                       {"mute", "no answer"},
+                                                       {"short", "cut short"},
+                                                       {"none", "cannot start the reader"}};
+  for (const auto& [name, error] : cases) {
+    const bool file = name.find(".nc") != std::string::npos;
+    const GlmReadResult r =
+        ReadGlmFileIsolated(dir / name, file ? DefaultGlmReaderProgram() : dir / name, 1000);
+    EXPECT_FALSE(r.granule) << name;
+    EXPECT_NE(r.error.find(error), std::string::npos) << name << ": " << r.error;
+    EXPECT_FALSE(r.error.empty()) << name;
   }
 }
 
-// Puts a copy of a sample (or a broken file if `sample` < 0) into `dir`, settled unless asked.
-void Put(const TempDir& dir, int sample, std::string as = "", bool settled = true) {
-  as = dir / (as.empty() ? std::get<0>(kSamples[sample]) : as);
-  sample < 0 ? WriteFile(as, "broken") : (void)fs::copy_file(PathOf(sample), as);
-  if (settled) fs::last_write_time(as, fs::file_time_type::clock::now() - std::chrono::seconds(9));
+void Settle(const std::string& path) {  // older than a poll, so it is taken at once
+  fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(9));
 }
 
 TEST(GlmDirectory, TakesOnePlatformOnceAndSurvivesBadFiles) {
   SKIP_WITHOUT_SHARED_DATA();
   TempDir dir;
-  StrikeService service =
-      ServiceAt(*ParseIso8601("2025-01-01T00:00Z"), ClockSetting::Kind::kNewestData);
-  auto files = [&](Metrics::GlmFile kind) { return service.metrics().GlmFiles(kind); };
+  auto put = [&](int sample, std::string as = "", bool settled = true) {  // < 0: a broken file
+    as = dir / (as.empty() ? std::get<0>(kSamples[sample]) : as);
+    sample < 0 ? WriteFile(as, "broken") : (void)fs::copy_file(PathOf(sample), as);
+    if (settled) Settle(as);
+  };
+  using F = Metrics::GlmFile;
+  StrikeService service(At(*ParseIso8601("2025-01-01T00:00Z"), ClockSetting::Kind::kNewestData));
+  auto files = [&](F kind) { return service.metrics().GlmFiles(kind); };
   GlmDirectorySource source(service, dir.path, "G16", 2000);
   source.Poll();  // nothing there yet
-  EXPECT_EQ(service.Handle("GET", "/counter/Strike_Counter.php?lat=3&lon=9&distance=9").status,
-            503);
-  Put(dir, 0);
-  Put(dir, 1);
-  Put(dir, 6);  // G17, another satellite
-  Put(dir, -1, "OR_GLM-L2-LCFA_G16_s20181830434000_e20181830434200_c1.nc");
+  EXPECT_EQ(Count(service, 30, -90, 10), "503 no data received yet from the glm source\n");
+  put(0);
+  put(1);
+  put(6);  // G17, another satellite
+  put(-1, "OR_GLM-L2-LCFA_G16_s20181830434000_e20181830434200_c1.nc");
   source.Poll();
   EXPECT_EQ(service.index().size(), 302u + 277u);
-  EXPECT_EQ(
-      std::make_tuple(files(Metrics::GlmFile::kIngested), files(Metrics::GlmFile::kOtherPlatform),
-                      files(Metrics::GlmFile::kCorrupt)),
-      std::make_tuple(2u, 1u, 1u));
-  EXPECT_NE(service.Handle("GET", "/healthz").body.find("unreadable"), std::string::npos);
+  EXPECT_EQ(std::make_tuple(files(F::kIngested), files(F::kOtherPlatform), files(F::kCorrupt)),
+            std::make_tuple(2u, 1u, 1u));
+  EXPECT_NE(Ask(service, "/healthz").find("unreadable"), std::string::npos);
   // The same granule under another creation time is taken once; the corrupt file is not read
   // again until it changes; a file that has only just appeared waits one poll.
-  Put(dir, 1, "OR_GLM-L2-LCFA_G16_s20181830433200_e20181830433400_c20181830439999.nc");
-  Put(dir, 2, "", false);
+  put(1, "OR_GLM-L2-LCFA_G16_s20181830433200_e20181830433400_c20181830439999.nc");
+  put(2, "", false);
   source.Poll();
   EXPECT_EQ(service.index().size(), 302u + 277u);
-  EXPECT_EQ(files(Metrics::GlmFile::kDuplicate), 1u);
-  EXPECT_EQ(files(Metrics::GlmFile::kCorrupt), 1u);
+  EXPECT_EQ(std::make_pair(files(F::kDuplicate), files(F::kCorrupt)), std::make_pair(1ul, 1ul));
   source.Poll();
   EXPECT_EQ(service.index().size(), 302u + 277u + 274u);
-  EXPECT_EQ(Count(service, 30.5193, -90.4074, 31.0686), "3");
+  EXPECT_EQ(Count(service, 30.5193, -90.4074, 31.0686), "200 3");
   // A granule that ended before the window (of the newest file) is skipped unopened.
-  Put(dir, 4);
-  Put(dir, 3);
+  put(4);
+  put(3);
   source.Poll();
-  EXPECT_EQ(files(Metrics::GlmFile::kIngested), 4u);
-  EXPECT_EQ(files(Metrics::GlmFile::kOld), 1u);
+  EXPECT_EQ(std::make_pair(files(F::kIngested), files(F::kOld)), std::make_pair(4ul, 1ul));
 }
 
-// A granule of 1 s written with libnetcdf; no flashes gives an empty number_of_flashes.
-void WriteGranule(const std::string& path, TimeMs start, const std::vector<Flash>& flashes) {
+// A granule of 1 s written with libnetcdf: latitudes, longitudes and ms after the start.
+void WriteGranule(const std::string& path, TimeMs start, const std::vector<double> (&columns)[3]) {
   int nc, dim, var[3];
   ASSERT_EQ(nc_create(path.c_str(), NC_NETCDF4, &nc), NC_NOERR);
   const std::string from = FormatIso8601(start), to = FormatIso8601(start + 1000);
@@ -177,38 +161,32 @@ void WriteGranule(const std::string& path, TimeMs start, const std::vector<Flash
   nc_put_att_text(nc, NC_GLOBAL, "platform_ID", 3, "G19");
   nc_put_att_text(nc, NC_GLOBAL, "time_coverage_start", from.size(), from.data());
   nc_put_att_text(nc, NC_GLOBAL, "time_coverage_end", to.size(), to.data());
-  nc_def_dim(nc, "number_of_flashes", flashes.size(), &dim);
-  std::vector<double> values[3];
-  for (const Flash& f : flashes) {
-    values[0].push_back(f.lat);
-    values[1].push_back(f.lon);
-    values[2].push_back(static_cast<double>(f.time - start));
-  }
+  nc_def_dim(nc, "number_of_flashes", columns[0].size(), &dim);  // 0: none, yet a valid file
   const char* names[] = {"flash_lat", "flash_lon", "flash_time_offset_of_first_event"};
   for (int i = 0; i < 3; ++i) nc_def_var(nc, names[i], NC_DOUBLE, 1, &dim, &var[i]);
   nc_put_att_text(nc, var[2], "units", units.size(), units.data());
-  for (int i = 0; i < 3 && !flashes.empty(); ++i) nc_put_var_double(nc, var[i], values[i].data());
+  for (int i = 0; i < 3 && !columns[0].empty(); ++i)
+    nc_put_var_double(nc, var[i], columns[i].data());
   ASSERT_EQ(nc_close(nc), NC_NOERR);
 }
 
 TEST(GlmDirectory, IngestsTwoHundredFilesWhileTheFrontIsUnderQueryLoad) {
   TempDir dir;
   const TimeMs t0 = *ParseIso8601("2025-04-07T13:00:00Z");
-  for (int i = 0; i <= 200; ++i) {  // two flashes near Tallahassee and one in Texas in each
-    const TimeMs t = t0 + i * 1000 + 500;
+  // Two flashes near Tallahassee and one in Texas in each, and two that cannot be right: off the
+  // globe, and long after the granule's end.
+  for (int i = 0; i <= 200; ++i) {
     const std::string path = dir / ("granule-" + std::to_string(i) + ".nc");
-    WriteGranule(path, t0 + i * 1000,
-                 i == 200 ? std::vector<Flash>{}  // the newest has none, yet keeps counts fresh
-                          : std::vector<Flash>{
-                                {t, 30.4 + i * 1e-4, -84.3}, {t, 30.5, -84.3}, {t, 31.9, -102.2}});
-    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(9));
+    if (i < 200)
+      WriteGranule(path, t0 + i * 1000,
+                   {{30.4 + i * 1e-4, 30.5, 31.9, 95, 30.45},
+                    {-84.3, -84.3, -102.2, 0, -84.3},
+                    {500, 500, 500, 500, 6e5}});
+    if (i == 200) WriteGranule(path, t0 + i * 1000, {{}, {}, {}});  // none, yet keeps counts fresh
+    Settle(path);
   }
-  StrikeService service = ServiceAt(t0 + 200500 + 5 * kMsPerMinute, ClockSetting::Kind::kSystem);
-  HttpHooks hooks;
-  hooks.handle = [&](std::string_view m, std::string_view t) { return service.Handle(m, t); };
-  HttpFront front(hooks, {});
-  const auto port = front.ListenPlain("127.0.0.1", 0);
-  front.Start(2);
+  Front front(At(t0 + 200500 + 5 * kMsPerMinute, ClockSetting::Kind::kSystem));
+  const auto port = front.Plain();
   std::atomic<bool> done{false};
   std::atomic<int> answered{0}, wrong{0};
   std::vector<std::thread> clients;
@@ -224,15 +202,16 @@ TEST(GlmDirectory, IngestsTwoHundredFilesWhileTheFrontIsUnderQueryLoad) {
       }
     });
   }
-  GlmDirectorySource(service, dir.path, "G19", 2000).Poll();
+  GlmDirectorySource(front.service, dir.path, "G19", 2000).Poll();
   done = true;
   for (auto& client : clients) client.join();
-  front.Stop();
-  EXPECT_EQ(service.metrics().GlmFiles(Metrics::GlmFile::kIngested), 200u);
-  EXPECT_EQ(service.metrics().GlmFiles(Metrics::GlmFile::kEmpty), 1u);
-  EXPECT_EQ(service.metrics().GlmFiles(Metrics::GlmFile::kCorrupt), 0u);
-  EXPECT_EQ(Count(service, 30.45, -84.3, 30), "400");
-  EXPECT_EQ(Count(service, 31.9, -102.2, 1), "200");
+  const Metrics& m = front.service.metrics();
+  EXPECT_EQ(m.GlmFiles(Metrics::GlmFile::kIngested), 200u);
+  EXPECT_EQ(m.GlmFiles(Metrics::GlmFile::kEmpty), 1u);
+  EXPECT_EQ(m.GlmFiles(Metrics::GlmFile::kCorrupt), 0u);
+  EXPECT_EQ(m.DroppedFlashes(Metrics::Dropped::kInvalid), 400u);
+  EXPECT_EQ(Count(front.service, 30.45, -84.3, 30), "200 400");
+  EXPECT_EQ(Count(front.service, 31.9, -102.2, 1), "200 200");
   EXPECT_GT(answered, 0);
   EXPECT_EQ(wrong, 0);
 }

@@ -8,33 +8,17 @@
 #include "test_support.h"
 
 // A service with two flashes near KLSX behind a front on loopback.
-struct Front {
-  explicit Front(HttpLimits limits = {})
-      : front({[this](auto m, auto t) { return service.Handle(m, t); },
-               [this](int status, double s) { service.metrics().RecordRequest(status, s); },
-               {}},
-              limits) {
+struct KlsxFront : Front {
+  explicit KlsxFront(HttpLimits limits = {}) : Front(At(kNow), limits) {
     service.Ingest({{kNow - kMsPerMinute, 38.7, -90.7}, {kNow - 2 * kMsPerMinute, 38.6, -90.5}},
                    kNow);
   }
-  ~Front() { front.Stop(); }
-  std::uint16_t Plain() {
-    const auto port = front.ListenPlain("127.0.0.1", 0);
-    front.Start(2);
-    return port;
-  }
-  StrikeService service{[] {
-    ServiceOptions options;
-    options.wall_clock = [] { return kNow; };
-    return options;
-  }()};
-  HttpFront front;
 };
 
 TEST(HttpFront, AnswersCountsAndRefusesBadRequests) {
   HttpLimits limits;
   limits.idle_timeout = std::chrono::milliseconds(200);  // each case reads until the close
-  Front front(limits);
+  KlsxFront front(limits);
   const auto port = front.Plain();
   std::string many_headers;
   for (int i = 0; i < 2000; ++i) many_headers += "X-" + std::to_string(i) + ": 1\r\n";
@@ -51,7 +35,6 @@ TEST(HttpFront, AnswersCountsAndRefusesBadRequests) {
       {Get("/healthz", many_headers), "431 "},
       {"POST / HTTP/1.1\r\nContent-Length: 100000\r\n\r\n" + std::string(5000, 'z'), "413 "},
       {"HELLO THERE\r\n\r\n", "400 *malformed"},
-      {"GET / HTTP/9.Z\r\n\r\n", "400 "},
       {std::string("GET /\0x HTTP/1.1\r\n\r\n", 20), "400 "},
       // Still there after all that: two requests in one packet, and HEAD (no body).
       {Get(kKlsx) + Get("/healthz"), "200 OK*text/plain*\r\n\r\n2HTTP/1.1 200*\"ok\""},
@@ -78,7 +61,7 @@ TEST(HttpFront, SlowIdleAndSurplusClientsAreClosed) {
   limits.idle_timeout = std::chrono::milliseconds(200);
   limits.request_timeout = std::chrono::milliseconds(300);
   limits.max_connections = 2;
-  Front front(limits);
+  KlsxFront front(limits);
   const auto port = front.Plain();
   Raw idle(port);  // connects and says nothing
   EXPECT_EQ(idle.ReadToClose(), "");
@@ -89,15 +72,12 @@ TEST(HttpFront, SlowIdleAndSurplusClientsAreClosed) {
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
   }
   EXPECT_EQ(slow.ReadToClose().find("200 OK"), std::string::npos);
-  Raw a(port), b(port);
-  for (Raw* r : {&a, &b}) {
-    r->Send(Get("/healthz"));
-    EXPECT_NE(r->ReadSome().find("200 OK"), std::string::npos);
-  }
-  Raw c(port);  // one more than the limit
-  c.Send(Get("/healthz"));
+  Raw a(port), b(port), c(port);  // one more than the limit
+  for (Raw* r : {&a, &b, &c}) r->Send(Get("/healthz"));
   EXPECT_EQ(c.ReadToClose(), "");
   EXPECT_TRUE(c.closed);
+  EXPECT_NE(a.ReadToClose().find("200 OK"), std::string::npos);
+  EXPECT_NE(b.ReadToClose().find("200 OK"), std::string::npos);
 }
 
 TEST(HttpFront, HttpsEndToEndOnLoopbackAndUnusableSettingsAtStart) {
@@ -114,7 +94,7 @@ TEST(HttpFront, HttpsEndToEndOnLoopbackAndUnusableSettingsAtStart) {
       "/CN=localhost -addext subjectAltName=DNS:localhost -keyout " +
       key + " -out " + cert);
   WriteFile(dir / "junk.pem", "not a certificate\n");
-  Front front;
+  KlsxFront front;
   EXPECT_THROW(front.front.ListenTls("127.0.0.1", 0, dir / "junk.pem", key), std::runtime_error);
   EXPECT_THROW(front.front.ListenTls("127.0.0.1", 0, cert, dir / "no.pem"), std::runtime_error);
   EXPECT_THROW(front.front.ListenPlain("not-an-address", 0), std::runtime_error);

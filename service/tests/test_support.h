@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "http_front.h"
 #include "strike_service.h"
 
 using namespace strikecount;
@@ -46,15 +47,12 @@ struct Raw {
   }
   ~Raw() { ::close(fd); }
   bool Send(const std::string& b) { return ::send(fd, b.data(), b.size(), MSG_NOSIGNAL) > 0; }
-  std::string ReadSome() {
+  std::string ReadToClose() {  // and sets `closed` when the server closed the connection
+    std::string out;
     char buf[4096];
-    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-    closed = n == 0 || (n < 0 && errno == ECONNRESET);
-    return std::string(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
-  }
-  std::string ReadToClose() {
-    std::string out, more;
-    while (!(more = ReadSome()).empty()) out += more;
+    ssize_t n;
+    while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) out.append(buf, static_cast<size_t>(n));
+    closed = n == 0 || errno == ECONNRESET;
     return out;
   }
 };
@@ -62,6 +60,32 @@ struct Raw {
 inline std::string Get(const std::string& target, const std::string& extra = "") {
   return "GET " + target + " HTTP/1.1\r\nHost: localhost\r\n" + extra + "\r\n";
 }
+
+// A service whose system clock stands at `now`; `clock` fixed there by default.
+inline ServiceOptions At(TimeMs now, ClockSetting::Kind clock = ClockSetting::Kind::kFixed) {
+  ServiceOptions options;
+  options.clock = {clock, now};
+  options.wall_clock = [now] { return now; };
+  return options;
+}
+
+// A service behind a front on loopback.
+struct Front {
+  explicit Front(const ServiceOptions& options, HttpLimits limits = {})
+      : service(options),
+        front({[this](auto m, auto t) { return service.Handle(m, t); },
+               [this](int status, double s) { service.metrics().RecordRequest(status, s); },
+               {}},
+              limits) {}
+  ~Front() { front.Stop(); }
+  std::uint16_t Plain() {
+    const auto port = front.ListenPlain("127.0.0.1", 0);
+    front.Start(2);
+    return port;
+  }
+  StrikeService service;
+  HttpFront front;
+};
 
 // "status body" of a GET answered by the service, e.g. "200 3".
 inline std::string Ask(StrikeService& s, const std::string& target) {
