@@ -41,12 +41,11 @@ TEST(FlashIndex, MatchesBruteForceAnywhereOnTheGlobe) {
   }
 }
 
-TEST(FlashIndex, RadiusEdgesPolesAntimeridianAndBothEndsOfTheWindow) {
-  // Flashes one degree from (0,0) and (-40,-90), on and near the poles and the antimeridian, and
-  // at (10,10) around a window of one second.
+TEST(FlashIndex, RadiusEdgesAntimeridianAndBothEndsOfTheWindow) {
+  // Flashes one degree from (0,0) and (-40,-90), near the antimeridian, and at (10,10) around a
+  // window of one second.
   const std::vector<Flash> flashes = {
-      {kT0, 0, 1},       {kT0, -41, -90},     {kT0, 39.5, -89.25},  {kT0, 90, 0},
-      {kT0, 89.9, -45},  {kT0, -90, 12},      {kT0, -89.5, 100},    {kT0, 0, 179.99},
+      {kT0, 0, 1},       {kT0, -41, -90},     {kT0, 39.5, -89.25},  {kT0, 0, 179.99},
       {kT0, 0, -179.99}, {kT0, 0, 180},       {kT0, 0.1, -180},     {kT0 - 1, 10, 10},
       {kT0, 10, 10},     {kT0 + 500, 10, 10}, {kT0 + 1000, 10, 10}, {kT0 + 1001, 10, 10}};
   FlashIndex index;
@@ -60,8 +59,6 @@ TEST(FlashIndex, RadiusEdgesPolesAntimeridianAndBothEndsOfTheWindow) {
   EXPECT_EQ(index.Count(38.699, -90.683, pair, kT0, kT0), 1u);
   EXPECT_EQ(index.Count(0, 180, 2, kT0, kT0), 3u);  // 179.99, -179.99 and 180; not 0.1,-180
   EXPECT_EQ(index.Count(0, -180, 2, kT0, kT0), 3u);
-  EXPECT_EQ(index.Count(90, 123, 10, kT0, kT0), 2u);
-  EXPECT_EQ(index.Count(-90, 0, 40, kT0, kT0), 2u);
   EXPECT_EQ(index.Count(10, 10, 1, kT0, kT0 + 1000), 3u);
   EXPECT_EQ(index.Count(10, 10, 1, kT0 + 1, kT0 + 999), 1u);
 }
@@ -77,7 +74,6 @@ TEST(FlashIndex, EvictionAndTheCapDropOnlyTheOldest) {
   EXPECT_EQ(index.EvictOldestBeyond(100), 0u);
   EXPECT_EQ(index.EvictOldestBeyond(75), 30u);  // whole seconds: three of them
   EXPECT_EQ(index.OldestTime(), kT0 + 3000);
-  EXPECT_EQ(index.EvictBefore(kT0 + 3000), 0u);
   EXPECT_EQ(index.EvictBefore(kT0 + 5000), 20u);
   EXPECT_EQ(index.Count(1, 1, 1, kT0, kT0 + 10000), 50u);
   EXPECT_EQ(index.EvictBefore(kT0 + 20000), 50u);

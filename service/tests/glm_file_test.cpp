@@ -53,9 +53,9 @@ TEST(GlmFile, TheReaderProgramDecodesEverySampleAndCountsMatchTheDataNotes) {
     EXPECT_NEAR(hi->time - g.start, first_max, 1);
   }
   EXPECT_FALSE(ParseGlmFileName("OR_GLM-L2-LCFA_G16_s20193662359400_e20210010000004_c1.nc"));
-  // Counts near radar sites from the notes, on a 6371.0 km sphere: the same angles are asked.
+  // Counts near radar sites (NOAA station report) from the notes, on a 6371.0 km sphere: the
+  // same angles are asked.
   const std::map<std::string, std::pair<double, double>> sites = {
-      // NOAA station report
       {"TMSY", {30.021944, -90.403056}}, {"KLVX", {37.975278, -85.943889}},
       {"KHDC", {30.5193, -90.4074}},     {"KMAF", {31.943461, -102.18925}},
       {"KLBB", {33.654139, -101.81416}}, {"KEVX", {30.565033, -85.921667}},
@@ -82,24 +82,19 @@ TEST(GlmFile, UnreadableFilesAndFailingReadersAreReportedNotFatal) {
   TempDir dir;
   std::ifstream in(PathOf(5), std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  WriteFile(dir / "truncated.nc", bytes.substr(0, bytes.size() / 2));
-  WriteFile(dir / "text.nc", "this is not netCDF\n");
-  for (const char* script :
-       {"crash:kill -SEGV $$", "hang:exec sleep 30", "mute:true", "short:head -c 99 /dev/zero"}) {
-    const std::string s = script, path = dir / s.substr(0, s.find(':'));
-    WriteFile(path, "#!/bin/sh\n" + s.substr(s.find(':') + 1) + "\n");
-    fs::permissions(path, fs::perms::owner_all);
-  }
   // A file for the reader program, or a reader program of its own (a name without ".nc").
-  const std::pair<std::string, const char*> cases[] = {{"truncated.nc", ""},
-                                                       {"text.nc", "cannot open as netCDF"},
-                                                       {"crash", "the reader crashed"},
-                                                       {"hang", "longer than"},
-                                                       {"mute", "no answer"},
-                                                       {"short", "cut short"},
-                                                       {"none", "cannot start the reader"}};
-  for (const auto& [name, error] : cases) {
+  const std::tuple<std::string, std::string, const char*> cases[] = {
+      {"truncated.nc", bytes.substr(0, bytes.size() / 2), ""},
+      {"text.nc", "this is not netCDF\n", "cannot open as netCDF"},
+      {"crash", "kill -SEGV $$", "the reader crashed"},
+      {"hang", "exec sleep 30", "longer than"},
+      {"mute", "true", "no answer"},
+      {"short", "head -c 99 /dev/zero", "cut short"},
+      {"absent", "", "cannot start the reader"}};
+  for (const auto& [name, content, error] : cases) {
     const bool file = name.find(".nc") != std::string::npos;
+    if (!content.empty()) WriteFile(dir / name, file ? content : "#!/bin/sh\n" + content + "\n");
+    if (!file && !content.empty()) fs::permissions(dir / name, fs::perms::owner_all);
     const GlmReadResult r =
         ReadGlmFileIsolated(dir / name, file ? DefaultGlmReaderProgram() : dir / name, 1000);
     EXPECT_FALSE(r.granule) << name;
