@@ -18,23 +18,25 @@ TEST(CountQuery, AcceptsTheWidgetsQueryAndRefusesBadInputWithAOneLineReason) {
     ASSERT_TRUE(r.query) << query << ": " << r.error;
     EXPECT_EQ((std::array{r.query->lat, r.query->lon, r.query->distance_miles}), expected) << query;
   }
-  const std::string plain = " is not a plain decimal number", range = " must lie between -";
+  const std::string plain = " is not a plain decimal number", range = " must lie between -",
+                    q = "&lon=2&distance=",
+                    distance = "distance must be greater than 0 and at most 1000 miles";
   const std::pair<std::string, std::string> refused[] = {
       {"", "missing key 'lat'"},
       {"lat=1&lon=2", "missing key 'distance'"},
-      {"LAT=1&lon=2&distance=3", "missing key 'lat'"},
-      {"lat=1&lat=1&lon=2&distance=3", "duplicate key 'lat'"},
-      {"lat=1&l%6Fn=2&lon=2&distance=3", "duplicate key 'lon'"},
-      {"lat&lon=2&distance=3", "'lat'" + plain},
-      {"lat=1&lon=2&distance=3%00", "'distance'" + plain},
-      {"lat=1&lon=2&distance=" + std::string(65, '1'), "'distance'" + plain},
-      {"lat=1%4&lon=2&distance=3", "malformed percent-encoding in 'lat'"},
-      {"lat=%G1&lon=2&distance=3", "malformed percent-encoding in 'lat'"},
-      {"lat=90.0001&lon=2&distance=3", "lat" + range + "90 and 90"},
-      {"lat=-91&lon=2&distance=3", "lat" + range + "90 and 90"},
+      {"LAT=1" + q + "3", "missing key 'lat'"},
+      {"lat=1&lat=1" + q + "3", "duplicate key 'lat'"},
+      {"lat=1&l%6Fn=2" + q + "3", "duplicate key 'lon'"},
+      {"lat" + q + "3", "'lat'" + plain},
+      {"lat=1" + q + "3%00", "'distance'" + plain},
+      {"lat=1" + q + std::string(65, '1'), "'distance'" + plain},
+      {"lat=1%4" + q + "3", "malformed percent-encoding in 'lat'"},
+      {"lat=%G1" + q + "3", "malformed percent-encoding in 'lat'"},
+      {"lat=90.0001" + q + "3", "lat" + range + "90 and 90"},
+      {"lat=-91" + q + "3", "lat" + range + "90 and 90"},
       {"lat=1&lon=180.5&distance=3", "lon" + range + "180 and 180"},
-      {"lat=1&lon=2&distance=0", "distance must be greater than 0 and at most 1000 miles"},
-      {"lat=1&lon=2&distance=1000.01", "distance must be greater than 0 and at most 1000 miles"}};
+      {"lat=1" + q + "0", distance},
+      {"lat=1" + q + "1000.01", distance}};
   for (const auto& [query, error] : refused) {
     const CountQueryResult r = ParseCountQuery(query);
     EXPECT_FALSE(r.query) << query;
@@ -42,8 +44,7 @@ TEST(CountQuery, AcceptsTheWidgetsQueryAndRefusesBadInputWithAOneLineReason) {
   }
   for (const char* value :
        {"", "1e1", "0x10", "nan", "inf", "%201", "1+", "1.2.3", "--1", ".", "1,5"}) {
-    EXPECT_EQ(ParseCountQuery("lat=" + std::string(value) + "&lon=2&distance=3").error,
-              "'lat'" + plain)
+    EXPECT_EQ(ParseCountQuery("lat=" + std::string(value) + q + "3").error, "'lat'" + plain)
         << value;
   }
 }

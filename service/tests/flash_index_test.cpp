@@ -62,20 +62,3 @@ TEST(FlashIndex, RadiusEdgesAntimeridianAndBothEndsOfTheWindow) {
   EXPECT_EQ(index.Count(10, 10, 1, kT0, kT0 + 1000), 3u);
   EXPECT_EQ(index.Count(10, 10, 1, kT0 + 1, kT0 + 999), 1u);
 }
-
-TEST(FlashIndex, EvictionAndTheCapDropOnlyTheOldest) {
-  FlashIndex index;
-  std::vector<Flash> flashes;
-  for (int s = 9; s >= 0; --s) {  // newest first: inserts out of order stay sorted
-    for (int i = 0; i < 10; ++i) flashes.push_back({kT0 + s * 1000 + i, 1, 1});
-  }
-  index.Insert(flashes);
-  EXPECT_EQ(index.Count(1, 1, 1, kT0 + 1000, kT0 + 2000), 11u);
-  EXPECT_EQ(index.EvictOldestBeyond(100), 0u);
-  EXPECT_EQ(index.EvictOldestBeyond(75), 30u);  // whole seconds: three of them
-  EXPECT_EQ(index.OldestTime(), kT0 + 3000);
-  EXPECT_EQ(index.EvictBefore(kT0 + 5000), 20u);
-  EXPECT_EQ(index.Count(1, 1, 1, kT0, kT0 + 10000), 50u);
-  EXPECT_EQ(index.EvictBefore(kT0 + 20000), 50u);
-  EXPECT_FALSE(index.OldestTime());
-}

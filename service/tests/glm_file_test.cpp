@@ -24,6 +24,8 @@ const std::tuple<const char*, size_t, int, int> kSamples[] = {
     {"OR_GLM-L2-LCFA_G17_s20221542100000_e20221542100200_c20221542100217.nc", 117, -418, 19093},
     {"OR_GLM-L2-LCFA_G19_s20250971300200_e20250971300400_c20250971300420.nc", 115, -1175, 18931}};
 
+using F = Metrics::GlmFile;
+
 std::string PathOf(int sample) {
   return kSharedData + "/" + std::get<0>(kSamples[sample]);
 }
@@ -55,24 +57,23 @@ TEST(GlmFile, TheReaderProgramDecodesEverySampleAndCountsMatchTheDataNotes) {
   EXPECT_FALSE(ParseGlmFileName("OR_GLM-L2-LCFA_G16_s20193662359400_e20210010000004_c1.nc"));
   // Counts near radar sites (NOAA station report) from the notes, on a 6371.0 km sphere: the
   // same angles are asked.
-  const std::map<std::string, std::pair<double, double>> sites = {
-      {"TMSY", {30.021944, -90.403056}}, {"KLVX", {37.975278, -85.943889}},
-      {"KHDC", {30.5193, -90.4074}},     {"KMAF", {31.943461, -102.18925}},
-      {"KLBB", {33.654139, -101.81416}}, {"KEVX", {30.565033, -85.921667}},
-      {"KTLH", {30.397583, -84.328944}}};
-  const std::tuple<std::vector<int>, const char*, std::vector<int>> notes[] = {
-      {{0, 1, 2}, "TMSY", {15, 15, 15, 15}}, {{0, 1, 2}, "KLVX", {15, 15, 15, 15}},
-      {{0, 1, 2}, "KHDC", {3, 15, 15, 15}},  {{5}, "KMAF", {6, 9, 11, 24}},
-      {{5}, "KLBB", {5, 7, 9, 17}},          {{7}, "KEVX", {2, 15, 16, 19}},
-      {{8}, "KEVX", {0, 13, 27, 45}},        {{8}, "KTLH", {0, 9, 17, 31}}};
-  for (const auto& [files, site, within] : notes) {  // within 50, 100, 150 and 250 km
+  const std::tuple<std::vector<int>, std::pair<double, double>, std::vector<int>> notes[] = {
+      {{0, 1, 2}, {30.021944, -90.403056}, {15, 15, 15, 15}},  // TMSY
+      {{0, 1, 2}, {37.975278, -85.943889}, {15, 15, 15, 15}},  // KLVX
+      {{0, 1, 2}, {30.5193, -90.4074}, {3, 15, 15, 15}},       // KHDC
+      {{5}, {31.943461, -102.18925}, {6, 9, 11, 24}},          // KMAF
+      {{5}, {33.654139, -101.81416}, {5, 7, 9, 17}},           // KLBB
+      {{7}, {30.565033, -85.921667}, {2, 15, 16, 19}},         // KEVX
+      {{8}, {30.565033, -85.921667}, {0, 13, 27, 45}},         // KEVX
+      {{8}, {30.397583, -84.328944}, {0, 9, 17, 31}}};         // KTLH
+  for (const auto& [files, site, within] : notes) {            // within 50, 100, 150 and 250 km
     StrikeService service(At(granules[files.back()].end));
     for (int i : files) service.Ingest(granules[i].flashes, granules[i].end);
-    const auto [lat, lon] = sites.at(site);
+    const auto [lat, lon] = site;
     for (int k = 0; k < 4; ++k) {
       const double km[] = {50, 100, 150, 250}, miles = km[k] / 6371.0 * kEarthRadiusMiles;
       EXPECT_EQ(Count(service, lat, lon, miles), "200 " + std::to_string(within[k]))
-          << site << km[k];
+          << lat << "," << lon << " " << km[k];
     }
   }
 }
@@ -115,7 +116,6 @@ TEST(GlmDirectory, TakesOnePlatformOnceAndSurvivesBadFiles) {
     sample < 0 ? WriteFile(as, "broken") : (void)fs::copy_file(PathOf(sample), as);
     if (settled) Settle(as);
   };
-  using F = Metrics::GlmFile;
   StrikeService service(At(*ParseIso8601("2025-01-01T00:00Z"), ClockSetting::Kind::kNewestData));
   auto files = [&](F kind) { return service.metrics().GlmFiles(kind); };
   GlmDirectorySource source(service, dir.path, "G16", 2000);
@@ -147,40 +147,38 @@ TEST(GlmDirectory, TakesOnePlatformOnceAndSurvivesBadFiles) {
   EXPECT_EQ(std::make_pair(files(F::kIngested), files(F::kOld)), std::make_pair(4ul, 1ul));
 }
 
-// A granule of 1 s written with libnetcdf: latitudes, longitudes and ms after the start.
-void WriteGranule(const std::string& path, TimeMs start, const std::vector<double> (&columns)[3]) {
+const TimeMs kT0 = *ParseIso8601("2025-04-07T13:00:00Z");
+
+// Granule i of a series of 1 s each, written with libnetcdf: two flashes near Tallahassee and
+// one in Texas, and two that cannot be right (off the globe; long after the granule's end).
+// The last one, 200, holds no flashes at all.
+void WriteGranule(const std::string& path, int i) {
+  const std::vector<double> columns[] = {{30.4 + i * 1e-4, 30.5, 31.9, 95, 30.45},
+                                         {-84.3, -84.3, -102.2, 0, -84.3},
+                                         {500, 500, 500, 500, 6e5}};
+  const std::string from = FormatIso8601(kT0 + i * 1000), to = FormatIso8601(kT0 + i * 1000 + 1000);
+  const std::string units = "milliseconds since " + from.substr(0, 10) + " " + from.substr(11, 12);
   int nc, dim, var[3];
   ASSERT_EQ(nc_create(path.c_str(), NC_NETCDF4, &nc), NC_NOERR);
-  const std::string from = FormatIso8601(start), to = FormatIso8601(start + 1000);
-  const std::string units = "milliseconds since " + from.substr(0, 10) + " " + from.substr(11, 12);
   nc_put_att_text(nc, NC_GLOBAL, "platform_ID", 3, "G19");
   nc_put_att_text(nc, NC_GLOBAL, "time_coverage_start", from.size(), from.data());
   nc_put_att_text(nc, NC_GLOBAL, "time_coverage_end", to.size(), to.data());
-  nc_def_dim(nc, "number_of_flashes", columns[0].size(), &dim);  // 0: none, yet a valid file
+  nc_def_dim(nc, "number_of_flashes", i < 200 ? 5 : 0, &dim);
   const char* names[] = {"flash_lat", "flash_lon", "flash_time_offset_of_first_event"};
-  for (int i = 0; i < 3; ++i) nc_def_var(nc, names[i], NC_DOUBLE, 1, &dim, &var[i]);
+  for (int v = 0; v < 3; ++v) nc_def_var(nc, names[v], NC_DOUBLE, 1, &dim, &var[v]);
   nc_put_att_text(nc, var[2], "units", units.size(), units.data());
-  for (int i = 0; i < 3 && !columns[0].empty(); ++i)
-    nc_put_var_double(nc, var[i], columns[i].data());
+  for (int v = 0; v < 3 && i < 200; ++v) nc_put_var_double(nc, var[v], columns[v].data());
   ASSERT_EQ(nc_close(nc), NC_NOERR);
 }
 
 TEST(GlmDirectory, IngestsTwoHundredFilesWhileTheFrontIsUnderQueryLoad) {
   TempDir dir;
-  const TimeMs t0 = *ParseIso8601("2025-04-07T13:00:00Z");
-  // Two flashes near Tallahassee and one in Texas in each, and two that cannot be right: off the
-  // globe, and long after the granule's end.
   for (int i = 0; i <= 200; ++i) {
-    const std::string path = dir / ("granule-" + std::to_string(i) + ".nc");
-    if (i < 200)
-      WriteGranule(path, t0 + i * 1000,
-                   {{30.4 + i * 1e-4, 30.5, 31.9, 95, 30.45},
-                    {-84.3, -84.3, -102.2, 0, -84.3},
-                    {500, 500, 500, 500, 6e5}});
-    if (i == 200) WriteGranule(path, t0 + i * 1000, {{}, {}, {}});  // none, yet keeps counts fresh
-    Settle(path);
+    WriteGranule(dir / ("granule-" + std::to_string(i) + ".nc"), i);
+    Settle(dir / ("granule-" + std::to_string(i) + ".nc"));
   }
-  Front front(At(t0 + 200500 + 5 * kMsPerMinute, ClockSetting::Kind::kSystem));
+  // The empty granule 200 ends at 201 s: it alone keeps the counts fresh.
+  Front front(At(kT0 + 200500 + 5 * kMsPerMinute, ClockSetting::Kind::kSystem));
   const auto port = front.Plain();
   std::atomic<bool> done{false};
   std::atomic<int> answered{0}, wrong{0};
@@ -201,10 +199,9 @@ TEST(GlmDirectory, IngestsTwoHundredFilesWhileTheFrontIsUnderQueryLoad) {
   done = true;
   for (auto& client : clients) client.join();
   const Metrics& m = front.service.metrics();
-  EXPECT_EQ(m.GlmFiles(Metrics::GlmFile::kIngested), 200u);
-  EXPECT_EQ(m.GlmFiles(Metrics::GlmFile::kEmpty), 1u);
-  EXPECT_EQ(m.GlmFiles(Metrics::GlmFile::kCorrupt), 0u);
-  EXPECT_EQ(m.DroppedFlashes(Metrics::Dropped::kInvalid), 400u);
+  EXPECT_EQ(std::make_tuple(m.GlmFiles(F::kIngested), m.GlmFiles(F::kEmpty),
+                            m.GlmFiles(F::kCorrupt), m.DroppedFlashes(Metrics::Dropped::kInvalid)),
+            std::make_tuple(200ul, 1ul, 0ul, 400ul));
   EXPECT_EQ(Count(front.service, 30.45, -84.3, 30), "200 400");
   EXPECT_EQ(Count(front.service, 31.9, -102.2, 1), "200 200");
   EXPECT_GT(answered, 0);

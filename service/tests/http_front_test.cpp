@@ -7,20 +7,13 @@
 
 #include "test_support.h"
 
-// A service with two flashes near KLSX behind a front on loopback.
-struct KlsxFront : Front {
-  explicit KlsxFront(HttpLimits limits = {}) : Front(At(kNow), limits) {
-    service.Ingest({{kNow - kMsPerMinute, 38.7, -90.7}, {kNow - 2 * kMsPerMinute, 38.6, -90.5}},
-                   kNow);
-  }
-};
-
 TEST(HttpFront, AnswersCountsRefusesBadRequestsAndClosesSlowIdleAndSurplusClients) {
   HttpLimits limits;
   limits.idle_timeout = std::chrono::milliseconds(200);  // each case reads until the close
   limits.request_timeout = std::chrono::milliseconds(300);
   limits.max_connections = 3;
-  KlsxFront front(limits);
+  Front front(At(kNow), limits);  // two flashes near KLSX
+  front.service.Ingest({{kNow - kMsPerMinute, 38.7, -90.7}, {kNow, 38.6, -90.5}}, kNow);
   const auto port = front.Plain();
   std::string many_headers;
   for (int i = 0; i < 2000; ++i) many_headers += "X-" + std::to_string(i) + ": 1\r\n";
@@ -86,7 +79,8 @@ TEST(HttpFront, HttpsEndToEndOnLoopbackAndUnusableSettingsAtStart) {
       "/CN=localhost -addext subjectAltName=DNS:localhost -keyout " +
       key + " -out " + cert);
   WriteFile(dir / "junk.pem", "not a certificate\n");
-  KlsxFront front;
+  Front front(At(kNow));
+  front.service.Ingest({{kNow - kMsPerMinute, 38.7, -90.7}, {kNow, 38.6, -90.5}}, kNow);
   EXPECT_THROW(front.front.ListenTls("127.0.0.1", 0, dir / "junk.pem", key), std::runtime_error);
   EXPECT_THROW(front.front.ListenTls("127.0.0.1", 0, cert, dir / "no.pem"), std::runtime_error);
   EXPECT_THROW(front.front.ListenPlain("not-an-address", 0), std::runtime_error);
