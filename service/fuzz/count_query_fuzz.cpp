@@ -13,7 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static StrikeService* service = [] {
     ServiceOptions options;
     options.clock = {ClockSetting::Kind::kFixed, 1744030800000};
-    options.wall_clock = [] { return TimeMs{1744030800000}; };
     auto* s = new StrikeService(options);
     s->Ingest({{1744030700000, 38.7, -90.7}, {1744030750000, -89.9, 179.9}}, 1744030800000);
     return s;

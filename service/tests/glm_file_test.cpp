@@ -85,11 +85,10 @@ TEST(GlmFile, UnreadableFilesAndFailingReadersAreReportedNotFatal) {
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   // A file for the reader program, or a reader program of its own (a name without ".nc").
   const std::tuple<std::string, std::string, const char*> cases[] = {
-      {"truncated.nc", bytes.substr(0, bytes.size() / 2), ""},
+      {"truncated.nc", bytes.substr(0, bytes.size() / 2), "cannot open as netCDF"},
       {"text.nc", "this is not netCDF\n", "cannot open as netCDF"},
       {"crash", "kill -SEGV $$", "the reader crashed"},
       {"hang", "exec sleep 30", "longer than"},
-      {"mute", "true", "no answer"},
       {"short", "head -c 99 /dev/zero", "cut short"},
       {"absent", "", "cannot start the reader"}};
   for (const auto& [name, content, error] : cases) {
@@ -100,7 +99,6 @@ TEST(GlmFile, UnreadableFilesAndFailingReadersAreReportedNotFatal) {
         ReadGlmFileIsolated(dir / name, file ? DefaultGlmReaderProgram() : dir / name, 1000);
     EXPECT_FALSE(r.granule) << name;
     EXPECT_NE(r.error.find(error), std::string::npos) << name << ": " << r.error;
-    EXPECT_FALSE(r.error.empty()) << name;
   }
 }
 

@@ -68,16 +68,11 @@ TEST(HttpFront, AnswersCountsRefusesBadRequestsAndClosesSlowIdleAndSurplusClient
 TEST(HttpFront, HttpsEndToEndOnLoopbackAndUnusableSettingsAtStart) {
   TempDir dir;
   const std::string cert = dir / "cert.pem", key = dir / "key.pem", in = dir / "requests";
-  auto run = [&](const std::string& command) {  // its standard output
-    std::string out(65536, '\0');
-    FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-    out.resize(fread(out.data(), 1, out.size(), p));
-    pclose(p);
-    return out;
-  };
-  run("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj "
-      "/CN=localhost -addext subjectAltName=DNS:localhost -keyout " +
-      key + " -out " + cert);
+  const std::string make =
+      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
+      "-days 1 -subj /CN=localhost -addext subjectAltName=DNS:localhost -keyout " +
+      key + " -out " + cert + " 2>/dev/null";
+  ASSERT_EQ(std::system(make.c_str()), 0);
   WriteFile(dir / "junk.pem", "not a certificate\n");
   Front front(At(kNow));
   front.service.Ingest({{kNow - kMsPerMinute, 38.7, -90.7}, {kNow, 38.6, -90.5}}, kNow);
@@ -89,21 +84,22 @@ TEST(HttpFront, HttpsEndToEndOnLoopbackAndUnusableSettingsAtStart) {
   // The openssl client verifies the certificate for `host` and sends `requests` on one connection.
   auto https = [&](const std::string& host, const std::string& ca, const std::string& requests) {
     WriteFile(in, requests);
-    return run("openssl s_client -quiet -verify_return_error -connect 127.0.0.1:" + port +
-               " -servername " + host + " -verify_hostname " + host + ca + " < " + in);
+    const std::string command =
+        "openssl s_client -quiet -verify_return_error -connect 127.0.0.1:" + port +
+        " -servername " + host + " -verify_hostname " + host + ca + " <" + in + " 2>/dev/null";
+    FILE* p = popen(command.c_str(), "r");
+    std::string out(65536, '\0');
+    out.resize(fread(out.data(), 1, out.size(), p));
+    pclose(p);
+    return out;
   };
   const std::string trusted = " -CAfile " + cert, close = "Connection: close\r\n";
   const std::string two = https("localhost", trusted, Get(kKlsx) + Get(kKlsx + "&x=1", close));
   EXPECT_NE(two.find("\r\n\r\n2HTTP/1.1 200 OK"), std::string::npos) << two;
   EXPECT_EQ(two.substr(two.size() - 5), "\r\n\r\n2");
-  EXPECT_NE(https("localhost", trusted, Get("/counter/Strike_Counter.php?lat=91", close))
-                .find("400 Bad Request"),
-            std::string::npos);
   // A client that does not trust the certificate, or asks for another name, gets nothing.
   EXPECT_EQ(https("localhost", "", Get(kKlsx, close)), "");
   EXPECT_EQ(https("example.com", trusted, Get(kKlsx, close)), "");
-  Raw raw(std::stoi(port));  // plain HTTP spoken to the TLS port does not upset it
-  raw.Send(Get(kKlsx));
-  raw.ReadToClose();
+  Raw(std::stoi(port)).Send(Get(kKlsx));  // plain HTTP spoken to the TLS port does not upset it
   EXPECT_NE(https("localhost", trusted, Get(kKlsx, close)).find("\r\n\r\n2"), std::string::npos);
 }
