@@ -20,7 +20,7 @@ const char* kGlmSamples[] = {
 };
 
 // Reading, decoding and indexing one granule: what the service does when a file arrives (the
-// reader runs in a forked child), and the same read in-process for comparison.
+// reader program runs once per file), and the same read in-process for comparison.
 template <bool kIsolated>
 void BM_IngestGlmFile(benchmark::State& state) {
   const std::string path = std::string(STORMTALLY_SHARED_DATA) + "/" + kGlmSamples[state.range(0)];
@@ -28,9 +28,10 @@ void BM_IngestGlmFile(benchmark::State& state) {
     state.SkipWithError("reference data absent");
     return;
   }
+  const std::string reader = DefaultGlmReaderProgram();
   size_t flashes = 0;
   for (auto _ : state) {
-    const GlmReadResult r = kIsolated ? ReadGlmFileIsolated(path) : ReadGlmFile(path);
+    const GlmReadResult r = kIsolated ? ReadGlmFileIsolated(path, reader) : ReadGlmFile(path);
     ServiceOptions options;
     options.clock.kind = ClockSetting::Kind::kNewestData;
     StrikeService service(options);

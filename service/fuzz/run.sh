@@ -10,10 +10,10 @@ src=$here/../src
 out=${1:-$here/../../build/service-fuzz}
 seconds=${2:-20}
 mkdir -p "$out/corpus"
-CXX=${CXX:-clang++}
+
 flags="-std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined"
 # shellcheck disable=SC2086
-$CXX $flags -I"$src" "$here/count_query_fuzz.cpp" \
+${CXX:-clang++} $flags -I"$src" "$here/count_query_fuzz.cpp" \
   "$src/count_query.cpp" "$src/feed_line.cpp" "$src/flash_index.cpp" "$src/strike_service.cpp" \
   "$src/metrics.cpp" "$src/time_util.cpp" "$src/log.cpp" -lpthread \
   -o "$out/count_query_fuzz"

@@ -4,7 +4,7 @@
 #include <netcdf.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 namespace strikecount {
@@ -224,7 +225,7 @@ GlmReadResult ReadGlmFile(const std::string& path) {
 
 namespace {
 
-// The child's answer on the pipe: a header, the platform text, the error text, the flashes.
+// The reader's answer: a header, the platform text, the error text, the flashes.
 struct WireHeader {
   std::uint32_t ok;
   std::uint32_t time_unsigned;
@@ -232,114 +233,51 @@ struct WireHeader {
   std::uint64_t rejected, flashes, platform_size, error_size;
 };
 
-bool WriteAll(int fd, const void* data, size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
+// The largest answer a reader can give for a file it accepts (see the number_of_flashes cap).
+constexpr std::size_t kMaxAnswer = sizeof(WireHeader) + 2 * 65536 + 10'000'000 * sizeof(Flash);
+
+GlmReadResult Failure(std::string why) {
+  GlmReadResult result;
+  result.error = std::move(why);
+  return result;
 }
 
 }  // namespace
 
-GlmReadResult ReadGlmFileIsolated(const std::string& path, int timeout_ms, GlmReader reader) {
-  // Set the library up once here, so that each child need not do it again.
-  static std::once_flag initialized;
-  std::call_once(initialized, [] {
-    std::lock_guard<std::mutex> guard(NetcdfMutex());
-    nc_initialize();
-  });
-  GlmReadResult result;
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) {
-    result.error = std::string("cannot make a pipe: ") + std::strerror(errno);
-    return result;
-  }
-  const pid_t child = ::fork();
-  if (child < 0) {
-    ::close(fds[0]);
-    ::close(fds[1]);
-    result.error = std::string("cannot fork a reader: ") + std::strerror(errno);
-    return result;
-  }
-  if (child == 0) {  // the reader: no threads, no locks but its own, out via _exit
-    ::close(fds[0]);
-    rlimit memory{2UL << 30, 2UL << 30}, no_core{0, 0};
-    ::setrlimit(RLIMIT_AS, &memory);
-    ::setrlimit(RLIMIT_CORE, &no_core);
-    const GlmReadResult r = reader(path);
-    WireHeader h{};
-    h.ok = r.granule.has_value();
-    if (r.granule) {
-      h.time_unsigned = r.granule->time_unsigned;
-      h.start = r.granule->start;
-      h.end = r.granule->end;
-      h.rejected = r.granule->rejected;
-      h.flashes = r.granule->flashes.size();
-      h.platform_size = r.granule->platform.size();
-    }
-    h.error_size = r.error.size();
-    const bool sent =
-        WriteAll(fds[1], &h, sizeof h) &&
-        (!r.granule || WriteAll(fds[1], r.granule->platform.data(), h.platform_size)) &&
-        WriteAll(fds[1], r.error.data(), h.error_size) &&
-        (!r.granule || WriteAll(fds[1], r.granule->flashes.data(), h.flashes * sizeof(Flash)));
-    ::_exit(sent ? 0 : 1);
-  }
-  ::close(fds[1]);
-
-  // Read everything the child says, within the time allowed.
-  std::string bytes;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  bool timed_out = false;
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
-    if (left <= 0) {
-      timed_out = true;
-      break;
-    }
-    pollfd p{fds[0], POLLIN, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) continue;
-    char buffer[65536];
-    const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    bytes.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fds[0]);
-  if (timed_out) ::kill(child, SIGKILL);
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (timed_out) {
-    result.error = "reading took longer than " + std::to_string(timeout_ms / 1000) + " s";
-    return result;
-  }
-  if (WIFSIGNALED(status)) {
-    result.error = std::string("the reader crashed (") + strsignal(WTERMSIG(status)) + ")";
-    return result;
-  }
+std::string EncodeGlmReadResult(const GlmReadResult& r) {
   WireHeader h{};
-  if (bytes.size() < sizeof h) {
-    result.error = "the reader gave no answer";
-    return result;
+  h.ok = r.granule.has_value();
+  if (r.granule) {
+    h.time_unsigned = r.granule->time_unsigned;
+    h.start = r.granule->start;
+    h.end = r.granule->end;
+    h.rejected = r.granule->rejected;
+    h.flashes = r.granule->flashes.size();
+    h.platform_size = r.granule->platform.size();
   }
+  h.error_size = r.error.size();
+  std::string bytes(reinterpret_cast<const char*>(&h), sizeof h);
+  if (r.granule) bytes += r.granule->platform;
+  bytes += r.error;
+  if (r.granule) {
+    bytes.append(reinterpret_cast<const char*>(r.granule->flashes.data()),
+                 h.flashes * sizeof(Flash));
+  }
+  return bytes;
+}
+
+GlmReadResult DecodeGlmReadResult(std::string_view bytes) {
+  WireHeader h{};
+  if (bytes.size() < sizeof h) return Failure("the reader gave no answer");
   std::memcpy(&h, bytes.data(), sizeof h);
-  const std::uint64_t expected =
-      sizeof h + h.platform_size + h.error_size + h.flashes * sizeof(Flash);
-  if (bytes.size() != expected) {
-    result.error = "the reader's answer was cut short";
-    return result;
+  const std::size_t body = bytes.size() - sizeof h;
+  if (h.platform_size > body || h.error_size > body - h.platform_size ||
+      h.flashes != (body - h.platform_size - h.error_size) / sizeof(Flash) ||
+      (body - h.platform_size - h.error_size) % sizeof(Flash) != 0 || (!h.ok && h.flashes != 0)) {
+    return Failure("the reader's answer was cut short");
   }
   size_t at = sizeof h;
+  GlmReadResult result;
   GlmGranule g;
   g.platform.assign(bytes.data() + at, h.platform_size);
   at += h.platform_size;
@@ -354,6 +292,85 @@ GlmReadResult ReadGlmFileIsolated(const std::string& path, int timeout_ms, GlmRe
   if (h.flashes > 0) std::memcpy(g.flashes.data(), bytes.data() + at, h.flashes * sizeof(Flash));
   result.granule = std::move(g);
   return result;
+}
+
+std::string DefaultGlmReaderProgram() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ((ec ? std::filesystem::path() : self.parent_path()) / "strikecountd-glm-reader").string();
+}
+
+GlmReadResult ReadGlmFileIsolated(const std::string& path, const std::string& reader_program,
+                                  int timeout_ms) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    return Failure(std::string("cannot make a pipe: ") + std::strerror(errno));
+  }
+  // The reader gets the pipe as its standard output, nothing on standard input, every signal
+  // unblocked and SIGPIPE at its default (the service ignores it, and that would be inherited).
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  std::string program = reader_program, file = path;
+  char* argv[] = {program.data(), file.data(), nullptr};
+  pid_t child = -1;
+  const int spawned = ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  if (spawned != 0) {
+    ::close(fds[0]);
+    return Failure("cannot start the reader " + reader_program + ": " + std::strerror(spawned));
+  }
+
+  // Read everything the reader says, within the time and size allowed.
+  std::string bytes;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  bool timed_out = false, too_long = false;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) {
+      timed_out = true;
+      break;
+    }
+    pollfd p{fds[0], POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(left));
+    if (ready <= 0) continue;
+    char buffer[65536];
+    const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    bytes.append(buffer, static_cast<size_t>(n));
+    if (bytes.size() > kMaxAnswer) {
+      too_long = true;
+      break;
+    }
+  }
+  ::close(fds[0]);
+  if (timed_out || too_long) ::kill(child, SIGKILL);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (timed_out) {
+    return Failure("reading took longer than " + std::to_string(timeout_ms / 1000) + " s");
+  }
+  if (too_long) return Failure("the reader's answer was too long");
+  if (WIFSIGNALED(status)) {
+    return Failure(std::string("the reader crashed (") + strsignal(WTERMSIG(status)) + ")");
+  }
+  return DecodeGlmReadResult(bytes);
 }
 
 }  // namespace strikecount

@@ -37,12 +37,21 @@ struct GlmReadResult {
 
 GlmReadResult ReadGlmFile(const std::string& path);
 
-// ReadGlmFile in a forked child process, so that a file which trips up the HDF5 library (a crash,
-// a hang, runaway memory) costs that child and not the service. The child gets `timeout_ms`
-// and 2 GiB of address space. `reader` replaces ReadGlmFile in tests.
-using GlmReader = GlmReadResult (*)(const std::string& path);
-GlmReadResult ReadGlmFileIsolated(const std::string& path, int timeout_ms = 30000,
-                                  GlmReader reader = ReadGlmFile);
+// The answer of ReadGlmFile as bytes, as the reader program writes it to its standard output,
+// and back. Decoding checks every size: a short or padded answer is an error, not a granule.
+std::string EncodeGlmReadResult(const GlmReadResult& result);
+GlmReadResult DecodeGlmReadResult(std::string_view bytes);
+
+// The reader program (strikecountd-glm-reader) in the folder of the running executable.
+std::string DefaultGlmReaderProgram();
+
+// ReadGlmFile in the reader program, a process of its own started with posix_spawn for each
+// file, so that a file which trips up the HDF5 library (a crash, a hang, runaway memory) costs
+// that process and not the service. The reader caps its own address space at 2 GiB; it gets
+// `timeout_ms` and is then killed. Nothing of this process is copied into it: its threads may
+// hold locks (allocator, logging, netCDF) that a copy could never release.
+GlmReadResult ReadGlmFileIsolated(const std::string& path, const std::string& reader_program,
+                                  int timeout_ms = 30000);
 
 // What the standard file name tells: OR_GLM-L2-LCFA_G16_s20181830433000_e…_c….nc.
 struct GlmFileName {

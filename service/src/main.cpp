@@ -1,5 +1,6 @@
 // strikecountd: counts lightning flashes near a point over the last minutes, over HTTPS.
 #include <signal.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <atomic>
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
   std::string bind = "127.0.0.1", cert, key;
   double window_minutes = 15, stale_after_minutes = 5;
   std::string glm_dir, platform = "G19", feed, demo, clock_text = "system";
+  std::string glm_reader = DefaultGlmReaderProgram();
   double poll_seconds = 2;
   std::uint64_t demo_seed = 20250407;
   std::size_t max_flashes = 2'000'000, max_connections = 1024;
@@ -73,6 +75,9 @@ int main(int argc, char** argv) {
   app.add_option("--platform", platform,
                  "take GLM files of this satellite only (G16, G17, G18, G19), so that no flash "
                  "counts twice")
+      ->capture_default_str();
+  app.add_option("--glm-reader", glm_reader,
+                 "the program that reads each GLM file (strikecountd-glm-reader)")
       ->capture_default_str();
   app.add_option("--poll-seconds", poll_seconds, "how often to look into --glm-dir")
       ->capture_default_str()
@@ -110,6 +115,10 @@ int main(int argc, char** argv) {
   double demo_lat = 0, demo_lon = 0;
   if (!glm_dir.empty()) {
     options.source = SourceKind::kGlm;
+    if (::access(glm_reader.c_str(), X_OK) != 0) {
+      std::fprintf(stderr, "--glm-reader: %s is not an executable program\n", glm_reader.c_str());
+      return 2;
+    }
     options.source_detail = "GLM L2 LCFA files of " + platform + " in " + glm_dir;
   } else if (!feed.empty()) {
     options.source = SourceKind::kFeed;
@@ -174,8 +183,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<Source> source;
   switch (options.source) {
     case SourceKind::kGlm:
-      source = std::make_unique<GlmDirectorySource>(service, glm_dir, platform,
-                                                    static_cast<TimeMs>(poll_seconds * 1000));
+      source = std::make_unique<GlmDirectorySource>(
+          service, glm_dir, platform, static_cast<TimeMs>(poll_seconds * 1000), glm_reader);
       break;
     case SourceKind::kFeed:
       source = std::make_unique<FeedSource>(service, feed);

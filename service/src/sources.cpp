@@ -52,11 +52,13 @@ bool Source::Pause(TimeMs ms) {
 
 // ---------------------------------------------------------------------------------------------
 GlmDirectorySource::GlmDirectorySource(StrikeService& service, std::string directory,
-                                       std::string platform, TimeMs poll_interval)
+                                       std::string platform, TimeMs poll_interval,
+                                       std::string reader_program)
     : service_(service),
       directory_(std::move(directory)),
       platform_(std::move(platform)),
-      poll_interval_(poll_interval) {}
+      poll_interval_(poll_interval),
+      reader_program_(std::move(reader_program)) {}
 
 GlmDirectorySource::~GlmDirectorySource() {
   Stop();
@@ -166,7 +168,7 @@ void GlmDirectorySource::Poll() {
 
 void GlmDirectorySource::Take(const std::string& path, const std::string& name) {
   Metrics& metrics = service_.metrics();
-  const GlmReadResult read = ReadGlmFileIsolated(path);
+  const GlmReadResult read = ReadGlmFileIsolated(path, reader_program_);
   if (!read.granule) {
     metrics.CountGlmFile(Metrics::GlmFile::kCorrupt);
     service_.ReportSourceProblem("GLM file " + name + " is unreadable (" + read.error +

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "glm_file.h"
 #include "strike_service.h"
 
 namespace strikecount {
@@ -38,11 +39,12 @@ class Source {
 // and modification time have held still for one poll (or it is older than that at start-up).
 // Only files from one platform are taken, so a flash seen by two satellites counts once, and a
 // granule that turns up twice (same platform and start) is taken once. An unreadable file is
-// reported and tried again only when it changes.
+// reported and tried again only when it changes. Each file is read by `reader_program` (see
+// ReadGlmFileIsolated).
 class GlmDirectorySource : public Source {
  public:
   GlmDirectorySource(StrikeService& service, std::string directory, std::string platform,
-                     TimeMs poll_interval);
+                     TimeMs poll_interval, std::string reader_program = DefaultGlmReaderProgram());
   ~GlmDirectorySource() override;
   // One pass over the directory; Run() calls it once per poll interval. Public for tests.
   void Poll();
@@ -61,6 +63,7 @@ class GlmDirectorySource : public Source {
   StrikeService& service_;
   const std::string directory_, platform_;
   const TimeMs poll_interval_;
+  const std::string reader_program_;
   std::map<std::string, Seen> files_;
   std::map<std::string, TimeMs> granules_;  // platform + start -> start, for duplicates
   std::set<std::string> other_platforms_logged_;
