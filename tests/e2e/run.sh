@@ -62,7 +62,7 @@ exe=$build/src/stormtally.exe
 helpers=${E2E_HELPERS_DIR:-$build/tests/e2e}
 [[ -f $exe ]] || die "no stormtally.exe in $build/src or $build"
 [[ -f $(dirname "$exe")/radars.gis ]] || die "no radars.gis beside $exe"
-for h in st_probe st_bare_window st_viewer_windows st_https_get; do
+for h in st_probe st_viewer_windows st_https_get; do
   [[ -f $helpers/$h.exe ]] || die "no $h.exe in $helpers"
 done
 keep=0
@@ -165,25 +165,14 @@ fi
 wineserver -p || die "could not start a persistent wineserver"
 wineboot >/dev/null 2>&1 || true # starts the prefix's services before the first test
 
-# ---- the strike-count service
-control=$work/server-control.json
-server_log=$work/server-log.jsonl
-: >"$server_log"
-python3 "$here/server.py" --port 48443 --cert "$work/server.crt" --key "$work/server.key" \
-  --untrusted-cert "$work/rogue-server.crt" --untrusted-key "$work/rogue-server.key" \
-  --control "$control" --log "$server_log" >"$work/server.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  grep -q '"ready"' "$server_log" && break
-  sleep 0.05
-done
-grep -q '"ready"' "$server_log" || { cat "$work/server.out" >&2; die "the test server did not start"; }
-
-export PYTHONDONTWRITEBYTECODE=1 # nothing written into the source tree
+export PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$here # nothing written into the source tree
 export E2E_EXE=$exe E2E_HELPERS=$helpers E2E_WORK=$work E2E_ARTIFACTS=$artifacts
-export E2E_CONTROL=$control E2E_SERVER_LOG=$server_log E2E_DISPLAY=$display
+export E2E_CONTROL=$work/server-control.json E2E_SERVER_LOG=$work/server-log.jsonl
 export E2E_BUNDLE=$work/bundle.crt E2E_SYSTEM_BUNDLE=$work/system-bundle.crt
 export E2E_TEST_CA=$work/test-ca.crt E2E_XVFB_LOG=$work/xvfb.log
+# The scripted strike-count service (server.py) on the widget's port.
+: >"$E2E_SERVER_LOG"
+python3 -c 'import e2elib; e2elib.start_stub()' || die "the test server did not start"
 set +e
 if [[ -n $exec_cmd ]]; then
   bash -c "$exec_cmd"
