@@ -12,7 +12,7 @@ import time
 import urllib.request
 
 from e2elib import (DEFAULT_QUERY, SERVER, SERVICE, TEST_CA, WORK, CaseSkipped, case, check,
-                    site_coordinates, site_query, start_stub, stop_stub, wait_for)
+                    note, probe, site_coordinates, site_query, start_stub, stop_stub, wait_for)
 
 # What the user types, and the request that must follow.
 TYPED = [
@@ -55,6 +55,9 @@ STRIKECOUNTD = os.environ.get("E2E_STRIKECOUNTD",
                               os.path.join(HERE, "../../build/native/service/strikecountd"))
 
 
+SITES = ["KSJT", "KLBB"]
+
+
 def flashes_within(path, lat, lon, miles):
     """The flashes in a GLM file within the distance, counted one by one on the service's
     sphere of 3958.8 miles; a flash exactly on the radius counts."""
@@ -81,8 +84,9 @@ def site_count_from_the_real_service_replaying_a_glm_file(s):
     for need in [GLM, STRIKECOUNTD, shutil.which("ncdump") or "ncdump (netcdf-bin)"]:
         if not os.path.exists(need):
             raise CaseSkipped(f"{os.path.normpath(need)} is missing")
-    expected = flashes_within(GLM, *site_coordinates("KMAF"), 128)
-    check(expected > 0, "no flash near KMAF in the file")
+    # A flash lies 0.31 miles beyond KSJT's 128-mile circle, one 0.12 miles inside KLBB's.
+    expected = {site: flashes_within(GLM, *site_coordinates(site), 128) for site in SITES}
+    note(f"flashes within 128 miles: {expected}")
     glm_dir = os.path.join(WORK, "glm")
     os.makedirs(glm_dir, exist_ok=True)
     shutil.copy(GLM, glm_dir)
@@ -93,9 +97,12 @@ def site_count_from_the_real_service_replaying_a_glm_file(s):
                 "--bind", "::", "--cert", f"{WORK}/server.crt", "--key", f"{WORK}/server.key",
                 wine=False)
         wait_for(service_ready, 20, "strikecountd to take the file in")
-        w = s.start_widget()
-        w.type_in_site_box("kmaf")
-        w.wait_count(str(expected), 10)
+        for site in SITES:
+            w = s.start_widget()
+            w.type_in_site_box(site)
+            w.wait_count(str(expected[site]), 10)
+            w.proc.kill()
+            wait_for(lambda: probe() is None, 10, "the widget to end")
     finally:
         s.close()
         start_stub()
