@@ -106,10 +106,6 @@ def run_wine(exe, *args, timeout=30, env=None):
     return done.returncode, done.stdout
 
 
-def alive(proc):
-    return proc is not None and proc.poll() is None
-
-
 # Wine copies the bundle's authorities into this registry key the first time a process opens
 # the root store, and never drops one that left the bundle; deleting the key makes the next
 # process copy the bundle afresh.
@@ -271,20 +267,18 @@ def park_pointer():
     mouse_to(1000, 750)
 
 
-def shoot(path, x=0, y=0, width=1024, height=768):
-    """Saves part of the screen as a PNG file."""
-    subprocess.run(["import", "-silent", "-window", "root", "-crop", f"{width}x{height}+{x}+{y}",
-                    "+repage", path], check=True, timeout=30)
+def shoot(to, x=0, y=0, width=1024, height=768):
+    """Part of the screen, written to a file or, with "rgb:-" as `to`, returned as bytes."""
+    return subprocess.run(["import", "-silent", "-window", "root", "-crop",
+                           f"{width}x{height}+{x}+{y}", "+repage", "-depth", "8", to],
+                          capture_output=True, check=True, timeout=30).stdout
 
 
 class Image:
     """The screen's pixels in a rectangle, read from the X server."""
 
     def __init__(self, x, y, width, height):
-        self.width = width
-        self.rgb = subprocess.run(["import", "-silent", "-window", "root", "-crop",
-                                   f"{width}x{height}+{x}+{y}", "+repage", "-depth", "8", "rgb:-"],
-                                  capture_output=True, check=True, timeout=30).stdout
+        self.width, self.rgb = width, shoot("rgb:-", x, y, width, height)
 
     def px(self, x, y):
         i = (y * self.width + x) * 3
@@ -310,6 +304,11 @@ class Widget:
 
     def origin(self):
         return tuple(self.snapshot()["rect"][:2])
+
+    def at(self, cx, cy):
+        """Screen position of a client pixel."""
+        x, y = self.origin()
+        return x + cx, y + cy
 
     def child(self, cls, rect):
         found = find_child(self.snapshot(), cls, rect)
@@ -337,13 +336,8 @@ class Widget:
     def screen(self):
         return Image(*self.origin(), WIDTH, HEIGHT)
 
-    def at(self, cx, cy):
-        """Screen position of a client pixel."""
-        x, y = self.origin()
-        return x + cx, y + cy
-
     def alive(self):
-        return alive(self.proc)
+        return self.proc.poll() is None
 
     def tab_to_command1(self):
         # One Tab from the parking box; another one only when the focus started elsewhere,
@@ -410,8 +404,7 @@ class Session:
 
     def close(self):
         for proc in self.procs:
-            if alive(proc):
-                proc.kill()
+            proc.kill()
             try:
                 proc.wait(timeout=10)
             except subprocess.TimeoutExpired:
