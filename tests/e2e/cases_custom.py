@@ -1,5 +1,5 @@
-"""Custom location: a right double-click on the caption, a message and three prompts answered
-from the keyboard; a second right double-click returns to the radar site; a click beside the
+"""Custom location: a right double-click on the caption, a message closed with a click on OK and
+three prompts answered from the keyboard; a second right double-click returns to the radar site; a click beside the
 count shows the site box again."""
 
 import time
@@ -20,15 +20,21 @@ def answer_message(expected_part):
     texts = wait_for(lambda: dialog_texts(MESSAGE_TITLE), 10, f"the message {expected_part!r}")
     check(any(expected_part in t for t in texts),
           f"the message says {texts!r}, expected it to contain {expected_part!r}")
-    # The viewer scan's always-on-top step still runs behind the first message and may take
-    # the keyboard back to the widget for a moment: press Enter again if the message stays.
+    # OK is clicked, not pressed with Enter: the viewer scan's always-on-top step still runs
+    # behind the first message and may take the keyboard back to the widget for a moment.
     for _ in range(3):
-        key("Return", to=f"^{MESSAGE_TITLE}$")
+        snap = probe("#32770", MESSAGE_TITLE)
+        ok = snap and find_child(snap, "Button")
+        if not ok:
+            return
+        mouse_to(snap["rect"][0] + (ok["rect"][0] + ok["rect"][2]) // 2,
+                 snap["rect"][1] + (ok["rect"][1] + ok["rect"][3]) // 2)
+        xdo("click", 1)
         try:
             return wait_for(lambda: probe("#32770", MESSAGE_TITLE) is None, 3, "")
         except AssertionError:
             pass
-    check(False, "the message did not close on Enter")
+    check(False, "the message did not close on a click on OK")
 
 
 def answer_prompt(prompt, typed):

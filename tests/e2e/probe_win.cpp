@@ -1,6 +1,6 @@
 // st_probe: prints one top-level window of another process as a JSON object on stdout: its
 // rectangle, client area, visibility, topmost flag and title; every child window with its
-// class, rectangle (client coordinates of the top-level window), visibility and text; the
+// class, rectangle (from the top-level window's top left corner), visibility and text; the
 // window holding the keyboard focus in its thread; the process's peak working set; and the
 // decimal separator of the probe's own user locale.
 //
@@ -70,9 +70,10 @@ std::string textFields(HWND h) {
 
 BOOL CALLBACK addChild(HWND child, LPARAM param) {
   auto* rows = reinterpret_cast<std::string*>(param);
-  RECT r{};
+  RECT r{}, top{};
   GetWindowRect(child, &r);
-  MapWindowPoints(HWND_DESKTOP, GetAncestor(child, GA_ROOT), reinterpret_cast<POINT*>(&r), 2);
+  GetWindowRect(GetAncestor(child, GA_ROOT), &top);
+  OffsetRect(&r, -top.left, -top.top);
   *rows += std::string(rows->empty() ? "" : ", ") + "{" + textFields(child) +
            ", \"rect\": " + rect(r) + ", \"visible\": " + flag(IsWindowVisible(child)) + "}";
   return TRUE;
