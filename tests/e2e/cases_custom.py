@@ -1,6 +1,6 @@
-"""Custom location: a right double-click on the caption, a message closed with a click on OK and
-three prompts answered from the keyboard; a second right double-click returns to the radar site; a click beside the
-count shows the site box again."""
+"""Custom location: a right double-click on the caption, a message closed with a click on OK
+and three prompts answered from the keyboard; a second right double-click returns to the radar
+site; a click beside the count shows the site box again."""
 
 import time
 
