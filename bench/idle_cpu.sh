@@ -7,7 +7,7 @@
 #                          [SECONDS]
 #   SECONDS      how long the widget and the bare window idle while measured (default 600)
 #   --build      Windows build folder with src/stormtally.exe, bench/many_windows.exe and
-#                tests/e2e/st_bare_window.exe (default: build/mingw32 of this repository)
+#                bench/st_bare_window.exe (default: build/mingw32 of this repository)
 #   --prefix     Wine prefix, made when missing (default: build/winbench-wine); its wineserver
 #                must not be running already, and every process in it ends with this run
 #   --display    Xvfb display number (default 151); it must be free
@@ -103,7 +103,7 @@ build=$(cd "$build" 2>/dev/null && pwd) || die "no build folder $build"
 [[ -n $widget_exe ]] || widget_exe=$build/src/stormtally.exe
 widget_name=$(basename "$widget_exe")
 windows_exe=$build/bench/many_windows.exe
-bare_exe=$build/tests/e2e/st_bare_window.exe
+bare_exe=$build/bench/st_bare_window.exe
 for f in "$widget_exe" "$windows_exe" "$bare_exe"; do
   [[ -f $f ]] || die "missing $f (build the Windows build folder first)"
 done

@@ -1,6 +1,6 @@
-"""Custom location: a right double-click on the caption, a message and three prompts answered
-from the keyboard; a second right double-click returns to the radar site; a click beside the
-count shows the site box again."""
+"""Custom location: a right double-click on the caption, a message closed with a click on OK
+and three prompts answered from the keyboard; a second right double-click returns to the radar
+site; a click beside the count shows the site box again."""
 
 import time
 
@@ -11,32 +11,30 @@ MESSAGE_TITLE = " Stormtally"
 PROMPT_TITLE = " Custom Location"
 
 
-def right_double_click_on_caption(w):
-    mouse_to(*w.at(60, 14))  # on "Lightning Count", clear of the count
-    xdo("click", "--repeat", 2, "--delay", 150, 3)
-
-
 def dialog_texts(title):
     snap = probe("#32770", title)
-    if snap is None:
-        return None
-    return [c["text"] for c in snap["children"] if c["class"].lower() == "static"]
+    return snap and [c["text"] for c in snap["children"] if c["class"].lower() == "static"]
 
 
 def answer_message(expected_part):
     texts = wait_for(lambda: dialog_texts(MESSAGE_TITLE), 10, f"the message {expected_part!r}")
     check(any(expected_part in t for t in texts),
           f"the message says {texts!r}, expected it to contain {expected_part!r}")
-    # The viewer scan's always-on-top step still runs behind the first message and may take
-    # the keyboard back to the widget for a moment: press Enter again if the message stays.
+    # OK is clicked, not pressed with Enter: the viewer scan's always-on-top step still runs
+    # behind the first message and may take the keyboard back to the widget for a moment.
     for _ in range(3):
-        key("Return", to=f"^{MESSAGE_TITLE}$")
-        try:
-            wait_for(lambda: probe("#32770", MESSAGE_TITLE) is None, 3, "the message to close")
+        snap = probe("#32770", MESSAGE_TITLE)
+        ok = snap and find_child(snap, "Button")
+        if not ok:
             return
+        mouse_to(snap["rect"][0] + (ok["rect"][0] + ok["rect"][2]) // 2,
+                 snap["rect"][1] + (ok["rect"][1] + ok["rect"][3]) // 2)
+        xdo("click", 1)
+        try:
+            return wait_for(lambda: probe("#32770", MESSAGE_TITLE) is None, 3, "")
         except AssertionError:
             pass
-    check(probe("#32770", MESSAGE_TITLE) is None, "the message did not close on Enter")
+    check(False, "the message did not close on a click on OK")
 
 
 def answer_prompt(prompt, typed):
@@ -47,8 +45,7 @@ def answer_prompt(prompt, typed):
         snap = probe("#32770", PROMPT_TITLE)
         return snap if snap and find_child(snap, "Static", text=prompt) else None
 
-    snap = wait_for(shown, 10, f"the prompt {prompt!r}")
-    edit = find_child(snap, "Edit")
+    edit = find_child(wait_for(shown, 10, f"the prompt {prompt!r}"), "Edit")
     check(edit is not None and edit["text"] == "0",
           f"the prompt {prompt!r} offers {edit and edit['text']!r}, not '0'")
     to = f"^{PROMPT_TITLE}$"
@@ -58,54 +55,41 @@ def answer_prompt(prompt, typed):
         key("End", "BackSpace", "BackSpace", to=to)
         type_text(typed, to=to)
         key("Return", to=to)
-    wait_for(lambda: probe("#32770", PROMPT_TITLE) is None
-             or not find_child(probe("#32770", PROMPT_TITLE) or {"children": []}, "Static",
-                               text=prompt), 5, f"the prompt {prompt!r} to close")
+    wait_for(lambda: not shown(), 5, f"the prompt {prompt!r} to close")
 
 
-def switch_on(w, latitude, longitude, distance):
-    right_double_click_on_caption(w)
-    answer_message("Custom Location is now ON.")
-    answer_prompt("Latitude", latitude)
-    answer_prompt("Longitude", longitude)
-    answer_prompt("Distance in Miles", distance)
+# Wine takes the user's locale from LC_ALL; de-DE writes numbers with a decimal comma.
+COMMA_LOCALE = {"LC_ALL": "de_DE.UTF-8"}
+# Each right double-click on the caption in turn: the answers to the three prompts (None for
+# Escape), or None where it switches back to the site; and the request that must follow.
+STEPS = [((None, None, None), query("0", "0", "10")), (None, DEFAULT_QUERY),
+         (("38.5", "-90.25", "1000"), query("38.5", "-90.25", "248")),  # at most 248 miles
+         (None, DEFAULT_QUERY)]
 
 
 @case("custom")
 def custom_location_from_the_prompts_and_back_to_the_site(s):
-    SERVER.answer("3")
-    w = s.start_widget()
+    """Under a user locale with a decimal comma: the typed numbers are read and sent with a
+    point whatever the locale says."""
+    w = s.start_widget(env=COMMA_LOCALE)
+    decimal = (probe(env=COMMA_LOCALE) or {}).get("decimal")
+    check(decimal == ",", f"Wine's decimal separator under {COMMA_LOCALE} is {decimal!r}")
     mark = SERVER.mark()
-    switch_on(w, "35.5", "-97.25", "1000")
-    reqs = SERVER.wait_requests(mark, 1)
-    expected = query("35.5", "-97.25", "248")  # the radius is held at 248 miles
-    check(reqs[0]["path"] == expected, f"the server got {reqs[0]['path']!r}, expected {expected!r}")
-    w.wait_count("3", 5)
-    check(not w.site_box()["visible"], "the site box still shows in custom-location mode")
-
-    SERVER.answer("4")
-    right_double_click_on_caption(w)
-    answer_message("Stormtally will return to default @ KLSX.")
-    reqs = SERVER.wait_requests(mark, 2)
-    check(reqs[1]["path"] == DEFAULT_QUERY,
-          f"after switching off the server got {reqs[1]['path']!r}, expected {DEFAULT_QUERY!r}")
-    w.wait_count("4", 5)
-    check(not w.site_box()["visible"], "the site box showed again without a click")
-
-    # The click beside the count lands on the empty label that shows the site box again.
-    w.click((OFF_EXPOSED[0] + OFF_EXPOSED[2]) // 2, (OFF_EXPOSED[1] + OFF_EXPOSED[3]) // 2)
-    wait_for(lambda: w.site_box()["visible"], 3, "the site box to show after a click beside it")
-    time.sleep(1)
-    check(len(SERVER.requests(mark)) == 2, "the click beside the count sent a request")
-
-
-@case("custom")
-def custom_location_with_every_prompt_cancelled(s):
-    SERVER.answer("2")
-    w = s.start_widget()
-    mark = SERVER.mark()
-    switch_on(w, None, None, None)
-    reqs = SERVER.wait_requests(mark, 1)
-    expected = query("0", "0", "10")
-    check(reqs[0]["path"] == expected, f"the server got {reqs[0]['path']!r}, expected {expected!r}")
-    w.wait_count("2", 5)
+    for n, (answers, expected) in enumerate(STEPS, 1):
+        SERVER.answer(str(n))
+        mouse_to(*w.at(60, 14))  # on "Lightning Count", clear of the count
+        xdo("click", "--repeat", 2, "--delay", 150, 3)
+        answer_message("Custom Location is now ON." if answers
+                       else "Stormtally will return to default @ KLSX.")
+        for prompt, typed in zip(["Latitude", "Longitude", "Distance in Miles"], answers or []):
+            answer_prompt(prompt, typed)
+        got = SERVER.wait_requests(mark, n)[-1]["path"]
+        check(got == expected, f"step {n}: the server got {got!r}, expected {expected!r}")
+        w.wait_count(str(n), 5)
+        check(not w.site_box()["visible"], f"step {n}: the site box shows")
+        if n == len(STEPS):
+            # A click beside the count lands on the empty label that shows the site box again.
+            w.click((OFF_EXPOSED[0] + OFF_EXPOSED[2]) // 2, (OFF_EXPOSED[1] + OFF_EXPOSED[3]) // 2)
+            wait_for(lambda: w.site_box()["visible"], 3, "the site box after a click beside it")
+            time.sleep(1)
+            check(len(SERVER.requests(mark)) == n, "the click beside the count sent a request")

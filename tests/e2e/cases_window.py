@@ -6,26 +6,22 @@ import subprocess
 import time
 
 from e2elib import (ARTIFACTS, CAPTION, CLOSE_MARK, COUNT, DEFAULT_QUERY, EXE, FRAME, GREY,
-                    HEIGHT, LIGHT_GREY, NAVY, SERVER, SITE_BOX, WHITE, WIDTH, case, check,
-                    find_child, glide, grab, key, mouse_to, note, park_pointer, probe, run_wine,
+                    HEIGHT, LIGHT_GREY, NAVY, SERVER, SITE_BOX, WHITE, WIDTH, Image, case, check,
+                    find_child, glide, key, mouse_to, near, park_pointer, probe, run_wine, shoot,
                     wait_for, whitish, xdo)
 
 
-def frame_problems(img):
-    """The white frame: along each edge, three rows or columns of white among the outermost
-    four (the outline may stop one pixel short of the right and bottom edges)."""
-    problems = []
-    span_x, span_y = range(FRAME + 1, WIDTH - FRAME - 1), range(FRAME + 1, HEIGHT - FRAME - 1)
-    sides = {"top": [[(x, y) for x in span_x] for y in range(0, FRAME + 1)],
-             "bottom": [[(x, y) for x in span_x] for y in range(HEIGHT - FRAME - 1, HEIGHT)],
-             "left": [[(x, y) for y in span_y] for x in range(0, FRAME + 1)],
-             "right": [[(x, y) for y in span_y] for x in range(WIDTH - FRAME - 1, WIDTH)]}
-    for side, lines in sides.items():
-        white = [all(img.px(x, y) == WHITE for x, y in line) for line in lines]
-        if not any(all(white[i:i + FRAME]) for i in range(len(white) - FRAME + 1)):
-            problems.append(f"no {FRAME} px white frame along the {side} edge "
-                            f"(white lines from the edge: {white})")
-    return problems
+def frame_gaps(img, width=WIDTH, height=HEIGHT, frame=FRAME):
+    """Sides without a white frame: `frame` white lines among the outermost frame + 1 (the
+    outline may stop one pixel short of the right and bottom edges)."""
+    xs, ys = range(frame + 1, width - frame - 1), range(frame + 1, height - frame - 1)
+    lines = {"top": [[(x, i) for x in xs] for i in range(frame + 1)],
+             "bottom": [[(x, height - 1 - i) for x in xs] for i in range(frame + 1)],
+             "left": [[(i, y) for y in ys] for i in range(frame + 1)],
+             "right": [[(width - 1 - i, y) for y in ys] for i in range(frame + 1)]}
+    white = {side: [all(img.px(*p) == WHITE for p in line) for line in ls]
+             for side, ls in lines.items()}
+    return [side for side, w in white.items() if not (all(w[:frame]) or all(w[1:]))]
 
 
 def area(rect):
@@ -38,69 +34,50 @@ def start_shows_the_window_as_laid_out(s):
     w = s.start_widget()
     snap = w.snapshot()
     left, top, right, bottom = snap["rect"]
-    check((right - left, bottom - top) == (WIDTH, HEIGHT),
-          f"the window is {right - left} by {bottom - top}, not {WIDTH} by {HEIGHT}")
-    check(snap["client"] == [0, 0, WIDTH, HEIGHT], f"client area {snap['client']}: not frameless")
-    check(snap["title"] == "x" and snap["visible"], "the window is not a visible window titled x")
-    check(snap["topmost"], "the window is not topmost")
-    count = find_child(snap, "Static", COUNT)
-    site = find_child(snap, "Edit", SITE_BOX)
+    check((right - left, bottom - top, snap["client"]) == (WIDTH, HEIGHT, [0, 0, WIDTH, HEIGHT]),
+          f"the window is {snap['rect']} with client area {snap['client']}: not {WIDTH} by "
+          f"{HEIGHT} without a frame")
+    check(snap["text"] == "x" and snap["visible"] and snap["topmost"],
+          f"not a visible topmost window titled x: {snap}")
+    count, site = find_child(snap, "Static", COUNT), find_child(snap, "Edit", SITE_BOX)
     check(count is not None and count["text"] == "0000", f"count label: {count}")
     check(site is not None and site["text"] == "KLSX" and site["visible"], f"site box: {site}")
+    focus = wait_for(w.focus, 5, "a focused window")
+    check(focus["class"].lower() == "edit" and focus["text"] == "Text1",
+          f"the focus is on {focus}, not on the text box `focus` (\"Text1\")")
 
     time.sleep(0.5)  # let the first paint settle
+    shoot(os.path.join(ARTIFACTS, "stormtally.png"), *w.origin(), WIDTH, HEIGHT)
     img = w.screen()
-    shot = os.path.join(ARTIFACTS, "stormtally.png")
-    img.save_png(shot)
-    note(f"screenshot: {shot}")
-    problems = frame_problems(img)
+    problems = [f"no white frame along the {side} edge" for side in frame_gaps(img)]
     inner = (FRAME, FRAME, WIDTH - 1 - FRAME, HEIGHT - 1 - FRAME)
-    navy = img.count(inner, NAVY)
-    if navy < area(inner) * 0.6:
-        problems.append(f"only {navy} of {area(inner)} pixels inside the frame are navy")
+    colours = [("navy inside the frame", inner, NAVY, area(inner) * 0.6),
+               ("count digits", COUNT, LIGHT_GREY, 40),
+               ("caption text", (CAPTION[0], CAPTION[1], CAPTION[2], COUNT[1]), LIGHT_GREY, 30),
+               ("site text", SITE_BOX, GREY, 20), ("the close mark hidden", CLOSE_MARK, NAVY,
+                                                    area(CLOSE_MARK))]
+    for what, rect, colour, least in colours:
+        if img.count(rect, colour) < least:
+            problems.append(f"{what}: {img.count(rect, colour)} pixels of {colour} in {rect}")
     for corner in [(FRAME, FRAME), (FRAME, HEIGHT - 2 - FRAME), (8, 68)]:
         if img.px(*corner) != NAVY:
             problems.append(f"background pixel {corner} is {img.px(*corner)}, not navy")
-    caption_only = (CAPTION[0], CAPTION[1], CAPTION[2], COUNT[1])
-    checks = [("count digits", COUNT, LIGHT_GREY, 40),
-              ("caption text", caption_only, LIGHT_GREY, 30),
-              ("site text", SITE_BOX, GREY, 20)]
-    for what, rect, colour, least in checks:
-        n = img.count(rect, colour)
-        if n < least:
-            problems.append(f"{what}: {n} pixels of {colour} in {rect}, expected {least} or more")
-    if img.count(CLOSE_MARK, NAVY) != area(CLOSE_MARK):
-        problems.append("the close mark shows before the mouse went over it")
     check(not problems, "; ".join(problems))
-
     time.sleep(1.5)
     check(SERVER.requests(mark) == [], "a request was sent at start-up without any user action")
-
-
-@case("window")
-def start_puts_the_focus_on_the_parking_box(s):
-    w = s.start_widget()
-    focus = wait_for(lambda: w.focus(), 5, "a focused window")
-    check(focus["class"].lower() == "edit" and focus["text"] == "Text1",
-          f"the focus is on {focus}, not on the text box `focus` (\"Text1\")")
 
 
 @case("window")
 def second_copy_ends_and_first_keeps_running(s):
     w = s.start_widget()
     first = w.snapshot()
-    t0 = time.monotonic()
-    second = s.start(EXE)
     try:
-        code = second.wait(timeout=15)
+        code = s.start(EXE).wait(timeout=15)
     except subprocess.TimeoutExpired:
         raise AssertionError("the second copy still runs after 15 s")
-    took = time.monotonic() - t0
-    note(f"second copy ended with code {code} after {took:.1f} s (Wine start-up included)")
     check(code == 0, f"the second copy ended with exit code {code}")
-    check(w.alive(), "the first copy ended too")
-    now = w.snapshot()
-    check(now is not None and now["hwnd"] == first["hwnd"] and now["pid"] == first["pid"],
+    now = probe()
+    check(w.alive() and now and (now["hwnd"], now["pid"]) == (first["hwnd"], first["pid"]),
           "the first copy's window is gone or was replaced")
     windows = subprocess.run(["xdotool", "search", "--name", "^x$"], capture_output=True,
                              text=True).stdout.split()
@@ -140,24 +117,20 @@ def command1_from_keyboard_sends_one_request_and_shows_the_count(s):
 def caption_drag_moves_the_window(s):
     w = s.start_widget()
     x0, y0 = w.origin()
-    grab_x, grab_y = x0 + 40, y0 + 14  # on "Lightning Count", clear of the count and close mark
-    dx, dy = 210, 130
-    mouse_to(grab_x, grab_y)
+    gx, gy, dx, dy = x0 + 40, y0 + 14, 210, 130  # on "Lightning Count", clear of the count
+    mouse_to(gx, gy)
     xdo("mousedown", 1)
-    glide(grab_x, grab_y, grab_x + dx, grab_y + dy)
+    glide(gx, gy, gx + dx, gy + dy)
     time.sleep(0.2)
     xdo("mouseup", 1)
-    moved = wait_for(lambda: w.origin() != (x0, y0) and w.origin(), 5, "the window to move")
+    wait_for(lambda: w.origin() != (x0, y0), 5, "the window to move")
     time.sleep(0.3)
-    moved = w.origin()
-    note(f"dragged by ({dx}, {dy}): the window moved from ({x0}, {y0}) to {moved}")
+    moved, r = w.origin(), w.snapshot()["rect"]
     check(abs(moved[0] - (x0 + dx)) <= 2 and abs(moved[1] - (y0 + dy)) <= 2,
           f"the window is at {moved}, expected about ({x0 + dx}, {y0 + dy})")
-    snap = w.snapshot()
-    r = snap["rect"]
     check((r[2] - r[0], r[3] - r[1]) == (WIDTH, HEIGHT), "the drag resized the window")
     # The button is up: moving the pointer further leaves the window where it is.
-    glide(grab_x + dx, grab_y + dy, grab_x + dx + 50, grab_y + dy + 40, steps=4)
+    glide(gx + dx, gy + dy, gx + dx + 50, gy + dy + 40, steps=4)
     time.sleep(0.3)
     check(w.origin() == moved, "the window still follows the pointer after the button went up")
 
@@ -165,52 +138,17 @@ def caption_drag_moves_the_window(s):
 @case("window")
 def close_mark_shows_on_hover_and_its_click_ends_the_program(s):
     w = s.start_widget()
-    def shown():
-        return w.screen().count_where(CLOSE_MARK, whitish) >= 3
-
-    def hidden():
-        return w.screen().count(CLOSE_MARK, NAVY) == area(CLOSE_MARK)
-
-    check(hidden(), "the close mark shows before any hover")
     cx, cy = w.at(CLOSE_MARK[0] + 4, CLOSE_MARK[1] + 4)
-    glide(cx - 30, cy + 30, cx, cy, steps=6)
-    wait_for(shown, 2, "white pixels in the close mark under the pointer")
-    park_pointer()
-    t0 = time.monotonic()
-    wait_for(hidden, 4, "the close mark to turn navy again")
-    note(f"the close mark went back to navy {time.monotonic() - t0:.1f} s after the pointer left")
-    glide(cx - 30, cy + 30, cx, cy, steps=6)
-    wait_for(shown, 2, "the close mark to show again")
-    t0 = time.monotonic()
+    for step in ["hidden", "shown", "hidden", "shown"]:
+        if step == "shown":
+            glide(cx - 30, cy + 30, cx, cy, steps=6)
+        else:
+            park_pointer()
+        wait_for(lambda: (w.screen().count(CLOSE_MARK, whitish) >= 3) == (step == "shown"),
+                 4, f"the close mark {step} with the pointer {'on' if step == 'shown' else 'off'} it")
     xdo("click", 1)
     wait_for(lambda: not w.alive(), 3, "the program to end after a click on the close mark")
-    note(f"ended {time.monotonic() - t0:.2f} s after the click, exit code {w.proc.returncode}")
     check(probe() is None, "the window is still there")
-
-
-@case("window")
-def peak_working_set_after_one_request(s):
-    SERVER.answer("42")
-    w = s.start_widget()
-    w.press_command1()
-    w.wait_count("42", 20)
-    widget = w.snapshot()["memory"]
-    s.start_bare_window()
-    time.sleep(1)
-    bare = probe("StBareWindow", "bare")["memory"]
-    check(widget and bare, "no working-set figures from the probe")
-    kib = 1024
-    note(f"peak working set after one request: widget {widget['peak_working_set'] // kib} KiB, "
-         f"bare window {bare['peak_working_set'] // kib} KiB, difference "
-         f"{(widget['peak_working_set'] - bare['peak_working_set']) // kib} KiB")
-
-
-DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
-
-
-def set_screen_dpi(dpi):
-    run_wine("reg", "add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi),
-             "/f")
 
 
 def window_geometry():
@@ -221,30 +159,43 @@ def window_geometry():
     return int(geo["X"]), int(geo["Y"]), int(geo["WIDTH"]), int(geo["HEIGHT"])
 
 
+def check_size_and_figures(dpi, how):
+    """At 144 dots per inch the widget measures 255 by 111, its frame, caption and count scale
+    with it and its text stays on one line; at 96 it measures 170 by 74."""
+    size = {96: (WIDTH, HEIGHT), 144: (255, 111)}[dpi]
+    wait_for(lambda: tuple(window_geometry()[2:]) == size, 3,
+             f"the window to measure {size} at {dpi} DPI {how}")
+    if dpi == 96:
+        return
+    time.sleep(0.5)
+    img = Image(*window_geometry())
+    frame = [side for side in frame_gaps(img, *size, frame=4)]
+    check(not frame, f"{how}: no 4 px white frame along {frame}")
+    # The count's label spans 60..193 across and 48..97 down at this size.
+    for what, rect, least in [("count", (60, 48, 193, 97), 200), ("caption", (24, 12, 229, 45),
+                                                                   150)]:
+        n = img.count(rect, near(LIGHT_GREY, 60))
+        check(n > least, f"{how}: only {n} light-grey pixels in the scaled {what}")
+
+
+def set_screen_dpi(dpi):
+    run_wine("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+             "/d", str(dpi), "/f")
+
+
 @case("window")
 def at_150_percent_every_figure_scales(s):
-    """At 144 dots per inch the widget measures 255 by 111, its frame and count scale with it,
-    and its text stays one line; back at 96 it measures 170 by 74 again."""
+    """At start-up at 144 DPI, then at 96, and at a live change of the monitor's DPI to 144
+    and back, as when the window moves to another monitor."""
     set_screen_dpi(144)
     try:
-        w = s.start_widget()
-        x, y, *size = window_geometry()
-        check(tuple(size) == (255, 111),
-              f"at 144 DPI the window is {size[0]} by {size[1]}, not 255 by 111")
-        time.sleep(0.5)
-        img = grab(x, y, *size)
-        frame = sum(1 for x in range(10) if img.px(x, 55) == WHITE)
-        check(frame >= 4, f"the frame is {frame} px wide at 144 DPI, expected 4 or 5")
-        # The count's label spans 60..193 across and 48..97 down at this size.
-        digits = img.count((60, 48, 193, 97), LIGHT_GREY, tolerance=60)
-        check(digits > 200, f"only {digits} light-grey pixels in the scaled count")
-        caption = img.count((24, 12, 229, 45), LIGHT_GREY, tolerance=60)
-        check(caption > 150, f"only {caption} light-grey pixels in the scaled caption")
+        s.start_widget()
+        check_size_and_figures(144, "from start-up")
     finally:
         set_screen_dpi(96)
-    w.proc.kill()
-    w.proc.wait(10)
-    wait_for(lambda: probe() is None, 10, "the 144 DPI widget to end")
+    s.close()
     s.start_widget()
-    size = tuple(window_geometry()[2:])
-    check(size == (WIDTH, HEIGHT), f"back at 96 DPI the window is {size}")
+    check_size_and_figures(96, "from start-up")
+    for dpi in [144, 96]:
+        probe("StormtallyWidget", "x", 0, "--dpi", str(dpi))
+        check_size_and_figures(dpi, "after WM_DPICHANGED")

@@ -1,17 +1,16 @@
 """What the end-to-end cases use to drive and watch the widget on the test desktop.
 
-run.sh prepares the desktop (X server, Wine prefix and wineserver, HTTPS server, certificate
-bundle) inside private namespaces and passes the places through E2E_* environment variables.
-A case is a function registered with @case; it receives a Session that remembers every
-process it starts and ends them when the case is over.
+run.sh prepares the desktop (X server, Wine prefix and wineserver, certificate bundle) inside
+private namespaces and passes the places through E2E_* environment variables. A case is a
+function registered with @case; it receives a Session that ends every process it starts.
 """
 
 import json
 import os
-import struct
+import signal
+import socket
 import subprocess
 import time
-import zlib
 
 ENV = os.environ
 EXE = ENV.get("E2E_EXE", "")
@@ -41,7 +40,6 @@ GREY = (128, 128, 128)
 LIGHT_GREY = (224, 224, 224)
 
 
-
 def query(lat, lon, distance):
     return f"/counter/Strike_Counter.php?lat={lat}&lon={lon}&distance={distance}"
 
@@ -50,10 +48,9 @@ DEFAULT_QUERY = query("38.699", "-90.683", "128")
 
 
 def site_coordinates(site):
-    """Latitude and longitude of a site in the radars.gis that lies beside the exe, as text."""
+    """Latitude and longitude of a site in the radars.gis beside the exe, as text."""
     with open(os.path.join(os.path.dirname(EXE), "radars.gis"), encoding="latin-1") as f:
-        for line in f:
-            fields = line.rstrip("\r\n").split("|")
+        for fields in (line.rstrip("\r\n").split("|") for line in f):
             if fields[0] == site.lower() and len(fields) >= 4:
                 return fields[2].strip(), fields[3].strip()
     raise CaseFailed(f"{site} is not in radars.gis")
@@ -62,22 +59,20 @@ def site_coordinates(site):
 def site_query(site):
     return query(*site_coordinates(site), "128")
 
-# ---------------------------------------------------------------- registry of cases
 
 CASES = []
 
 
 def case(group):
     """Registers a test case in a group; the function's name is the case's name."""
-
-    def register(fn):
-        CASES.append((group, fn.__name__, fn))
-        return fn
-
-    return register
+    return lambda fn: CASES.append((group, fn.__name__, fn)) or fn
 
 
 class CaseFailed(AssertionError):
+    pass
+
+
+class CaseSkipped(Exception):
     pass
 
 
@@ -89,39 +84,27 @@ def check(condition, message):
 def wait_for(fn, timeout, what, interval=0.1):
     """Polls fn until it returns a true value and returns that; fails after timeout seconds."""
     deadline = time.monotonic() + timeout
-    while True:
-        value = fn()
-        if value:
-            return value
+    while not (value := fn()):
         if time.monotonic() >= deadline:
             raise CaseFailed(f"timed out after {timeout:g} s waiting for {what}")
         time.sleep(interval)
+    return value
 
 
 def note(message):
-    """A line of information that belongs in the run's output (figures, what was seen)."""
     print(f"    {message}", flush=True)
-
-
-# ---------------------------------------------------------------- Wine processes
 
 
 def wine_path(name):
     return os.path.join(HELPERS, name)
 
 
-def run_wine(exe, *args, timeout=30):
+def run_wine(exe, *args, timeout=30, env=None):
     """Runs a Windows program to its end and returns (exit code, stdout)."""
-    done = subprocess.run(["wine", exe, *args], capture_output=True, text=True,
-                          timeout=timeout, cwd=os.path.dirname(exe) or None)
+    done = subprocess.run(["wine", exe, *args], capture_output=True, text=True, timeout=timeout,
+                          cwd=os.path.dirname(exe) or None, env={**ENV, **(env or {})})
     return done.returncode, done.stdout
 
-
-def alive(proc):
-    return proc is not None and proc.poll() is None
-
-
-# ---------------------------------------------------------------- trusted authorities
 
 # Wine copies the bundle's authorities into this registry key the first time a process opens
 # the root store, and never drops one that left the bundle; deleting the key makes the next
@@ -145,31 +128,20 @@ def reset_trust():
     _use_bundle(SYSTEM_BUNDLE, TEST_CA)
 
 
-# ---------------------------------------------------------------- probe
-
-
-def probe(cls="StormtallyWidget", title="x", wait_ms=0):
-    """The probe's view of a top-level window, or None when there is no such window."""
-    code, out = run_wine(wine_path("st_probe.exe"), "--class", cls, "--title", title,
-                         "--wait", str(wait_ms), timeout=wait_ms / 1000 + 30)
-    if code != 0:
-        return None
-    return json.loads(out)
+def probe(cls="StormtallyWidget", title="x", wait_ms=0, *more, env=None):
+    """The probe's view of a top-level window (see probe_win.cpp), or None without one."""
+    code, out = run_wine(wine_path("st_probe.exe"), "--class", cls, "--title", title, "--wait",
+                         str(wait_ms), *more, timeout=wait_ms / 1000 + 30, env=env)
+    return json.loads(out) if code == 0 else None
 
 
 def find_child(snapshot, cls=None, rect=None, text=None):
     for child in snapshot["children"]:
-        if cls is not None and child["class"].lower() != cls.lower():
-            continue
-        if rect is not None and tuple(child["rect"]) != tuple(rect):
-            continue
-        if text is not None and child["text"] != text:
-            continue
-        return child
+        if ((cls is None or child["class"].lower() == cls.lower())
+                and (rect is None or tuple(child["rect"]) == tuple(rect))
+                and (text is None or child["text"] == text)):
+            return child
     return None
-
-
-# ---------------------------------------------------------------- the HTTPS server
 
 
 class Server:
@@ -218,6 +190,33 @@ class Server:
 
 
 SERVER = Server()
+STUB_PID = os.path.join(WORK, "stub.pid")
+
+
+def start_stub():
+    """Starts server.py, the scripted service, on the widget's port and waits until it listens."""
+    mark = SERVER.mark()
+    here = os.path.dirname(os.path.abspath(__file__))
+    proc = subprocess.Popen(
+        ["python3", os.path.join(here, "server.py"), "--port", "48443", "--cert",
+         f"{WORK}/server.crt", "--key", f"{WORK}/server.key", "--untrusted-cert",
+         f"{WORK}/rogue-server.crt", "--untrusted-key", f"{WORK}/rogue-server.key",
+         "--control", CONTROL, "--log", SERVER_LOG],
+        stdout=open(f"{WORK}/server.out", "a"), stderr=subprocess.STDOUT)
+    with open(STUB_PID, "w") as f:
+        f.write(str(proc.pid))
+    wait_for(lambda: any(e["event"] == "ready" for e in SERVER.events()[mark:]), 10,
+             "the test server to listen")
+
+
+def port_free():
+    with socket.socket() as s:
+        return s.connect_ex(("127.0.0.1", 48443)) != 0
+
+
+def stop_stub():
+    os.kill(int(open(STUB_PID).read()), signal.SIGTERM)
+    wait_for(port_free, 10, "the test server to let go of its port")
 
 
 def whitish(p):
@@ -225,7 +224,8 @@ def whitish(p):
     return p[0] >= 150 and p[1] >= 150
 
 
-# ---------------------------------------------------------------- X input
+def near(colour, tolerance=0):
+    return lambda p: all(abs(a - b) <= tolerance for a, b in zip(p, colour))
 
 
 def xdo(*args):
@@ -233,10 +233,8 @@ def xdo(*args):
 
 
 def focus_window(name="^x$", timeout=5):
-    """Gives the X keyboard focus to the window whose title matches; without a window manager
-    nobody else does, and keys would go to whatever lies under the pointer. Only a mapped
-    window can take the focus: one that is still being shown, or the last case's window on its
-    way out, is passed over until a mapped one is there."""
+    """Gives the X keyboard focus to a mapped window whose title matches: without a window
+    manager nobody else does, and keys would go to whatever lies under the pointer."""
     deadline = time.time() + timeout
     while True:
         found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
@@ -245,8 +243,7 @@ def focus_window(name="^x$", timeout=5):
             if subprocess.run(["xdotool", "windowfocus", wid], capture_output=True,
                               timeout=30).returncode == 0:
                 return
-        if time.time() > deadline:
-            raise AssertionError(f"no mapped window named {name!r} took the keyboard focus")
+        check(time.time() < deadline, f"no mapped window named {name!r} took the keyboard focus")
         time.sleep(0.1)
 
 
@@ -277,136 +274,89 @@ def park_pointer():
     mouse_to(1000, 750)
 
 
-# ---------------------------------------------------------------- screenshots
+def shoot(to, x=0, y=0, width=1024, height=768):
+    """Part of the screen, written to a file or, with "rgb:-" as `to`, returned as bytes."""
+    return subprocess.run(["import", "-silent", "-window", "root", "-crop",
+                           f"{width}x{height}+{x}+{y}", "+repage", "-depth", "8", to],
+                          capture_output=True, check=True, timeout=30).stdout
 
 
 class Image:
-    def __init__(self, width, height, rgb):
-        self.width, self.height, self.rgb = width, height, rgb
+    """The screen's pixels in a rectangle, read from the X server."""
+
+    def __init__(self, x, y, width, height):
+        self.width, self.rgb = width, shoot("rgb:-", x, y, width, height)
 
     def px(self, x, y):
         i = (y * self.width + x) * 3
         return tuple(self.rgb[i:i + 3])
 
-    def count(self, rect, colour, tolerance=0):
-        return self.count_where(
-            rect, lambda p: all(abs(a - b) <= tolerance for a, b in zip(p, colour)))
-
-    def count_where(self, rect, test):
-        left, top, right, bottom = rect
-        return sum(1 for y in range(top, bottom) for x in range(left, right)
+    def count(self, rect, match):
+        """Pixels in rect that match: a colour, or a test of an (r, g, b) tuple."""
+        test = match if callable(match) else near(match)
+        return sum(1 for y in range(rect[1], rect[3]) for x in range(rect[0], rect[2])
                    if test(self.px(x, y)))
-
-    def colours(self, rect):
-        left, top, right, bottom = rect
-        seen = {}
-        for y in range(top, bottom):
-            for x in range(left, right):
-                p = self.px(x, y)
-                seen[p] = seen.get(p, 0) + 1
-        return seen
-
-    def save_png(self, path):
-        raw = b"".join(b"\0" + self.rgb[y * self.width * 3:(y + 1) * self.width * 3]
-                       for y in range(self.height))
-
-        def chunk(kind, data):
-            body = kind + data
-            return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
-
-        png = (b"\x89PNG\r\n\x1a\n"
-               + chunk(b"IHDR", struct.pack(">IIBBBBB", self.width, self.height, 8, 2, 0, 0, 0))
-               + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
-        with open(path, "wb") as f:
-            f.write(png)
-
-
-def grab(x, y, width, height):
-    """The screen's pixels in a rectangle, read from the X server."""
-    out = subprocess.run(["import", "-silent", "-window", "root", "-crop",
-                          f"{width}x{height}+{x}+{y}", "+repage", "-depth", "8", "ppm:-"],
-                         capture_output=True, check=True, timeout=30).stdout
-    # P6 header: magic, width, height, maxval, each followed by white space.
-    fields, pos = [], 0
-    while len(fields) < 4:
-        while out[pos:pos + 1].isspace():
-            pos += 1
-        start = pos
-        while not out[pos:pos + 1].isspace():
-            pos += 1
-        fields.append(out[start:pos])
-    pos += 1
-    w, h = int(fields[1]), int(fields[2])
-    return Image(w, h, out[pos:pos + w * h * 3])
-
-
-# ---------------------------------------------------------------- the widget
 
 
 class Widget:
     """One running copy of stormtally.exe."""
 
-    def __init__(self, session, proc):
-        self.session = session
+    def __init__(self, proc):
         self.proc = proc
 
     def snapshot(self, wait_ms=0):
-        return probe(wait_ms=wait_ms)
+        s = probe(wait_ms=wait_ms)
+        check(s is not None, "the widget's window is gone")
+        return s
 
     def origin(self):
-        s = self.snapshot()
-        check(s is not None, "the widget's window is gone")
-        return s["rect"][0], s["rect"][1]
-
-    def count_text(self):
-        """The count as the label `tstrikes` holds it; None while the widget cannot answer."""
-        s = self.snapshot()
-        check(s is not None, "the widget's window is gone")
-        child = find_child(s, "Static", COUNT)
-        check(child is not None, f"no count label at {COUNT}")
-        return None if child["hung"] else child["text"]
-
-    def site_box(self):
-        s = self.snapshot()
-        check(s is not None, "the widget's window is gone")
-        child = find_child(s, "Edit", SITE_BOX)
-        check(child is not None, f"no site box at {SITE_BOX}")
-        return child
-
-    def focus(self):
-        s = self.snapshot()
-        check(s is not None, "the widget's window is gone")
-        return s["focus"]
-
-    def wait_count(self, expected, timeout):
-        return wait_for(lambda: self.count_text() == expected, timeout,
-                        f"the count to show {expected!r}")
-
-    def screen(self):
-        x, y = self.origin()
-        return grab(x, y, WIDTH, HEIGHT)
+        return tuple(self.snapshot()["rect"][:2])
 
     def at(self, cx, cy):
         """Screen position of a client pixel."""
         x, y = self.origin()
         return x + cx, y + cy
 
-    def alive(self):
-        return alive(self.proc)
+    def child(self, cls, rect):
+        found = find_child(self.snapshot(), cls, rect)
+        check(found is not None, f"no {cls} at {rect}")
+        return found
 
-    def on_command1(self):
-        return (self.focus() or {}).get("text") == "download strikes"
+    def count_text(self):
+        """The count as the label `tstrikes` holds it; None while the widget cannot answer."""
+        label = self.child("Static", COUNT)
+        return None if label["hung"] else label["text"]
+
+    def site_box(self):
+        return self.child("Edit", SITE_BOX)
+
+    def site_text(self):
+        return self.site_box()["text"]
+
+    def focus(self):
+        return self.snapshot()["focus"]
+
+    def wait_count(self, expected, timeout):
+        return wait_for(lambda: self.count_text() == expected, timeout,
+                        f"the count to show {expected!r}")
+
+    def screen(self):
+        return Image(*self.origin(), WIDTH, HEIGHT)
+
+    def alive(self):
+        return self.proc.poll() is None
 
     def tab_to_command1(self):
-        # One Tab from the parking box; a second one only when the focus started elsewhere,
+        # One Tab from the parking box; another one only when the focus started elsewhere,
         # which start_puts_the_focus_on_the_parking_box reports on its own.
-        key("Tab")
-        for _ in range(2):
+        for _ in range(3):
+            key("Tab")
             try:
-                return wait_for(self.on_command1, 2, "")
-            except AssertionError:
-                key("Tab")
-        wait_for(self.on_command1, 3, "the focus to reach Command1 (\"download strikes\")")
+                return wait_for(lambda: (self.focus() or {}).get("text") == "download strikes",
+                                2, "the focus to reach Command1 (\"download strikes\")")
+            except CaseFailed as e:
+                failure = e
+        raise failure
 
     def press_command1(self):
         """Tab to Command1 and press it with Space, as a keyboard user does."""
@@ -428,9 +378,6 @@ class Widget:
         if enter:
             key("Return")
 
-    def site_text(self):
-        return self.site_box()["text"]
-
 
 class Session:
     """What one case starts; all of it ends when the case ends."""
@@ -439,47 +386,32 @@ class Session:
         self.name = name
         self.procs = []
 
-    def start(self, exe, *args, stdout=None):
+    def start(self, exe, *args, env=None, wine=True):
         out = open(os.path.join(WORK, f"{self.name}.{os.path.basename(exe)}.log"), "a")
-        proc = subprocess.Popen(["wine", exe, *args], cwd=os.path.dirname(exe),
-                                stdout=stdout or out, stderr=out, stdin=subprocess.DEVNULL)
+        proc = subprocess.Popen(["wine", exe, *args] if wine else [exe, *args],
+                                cwd=os.path.dirname(exe), stdout=out, stderr=out,
+                                stdin=subprocess.DEVNULL, env={**ENV, **(env or {})})
         self.procs.append(proc)
         return proc
 
-    def start_widget(self, wait=True):
-        proc = self.start(EXE)
-        widget = Widget(self, proc)
-        if wait:
-            snap = widget.snapshot(wait_ms=20000)
-            check(snap is not None, "the widget's window did not appear within 20 s")
-            check(snap["pid"] and alive(proc), "the widget ended right after start")
+    def start_widget(self, env=None):
+        widget = Widget(self.start(EXE, env=env))
+        widget.snapshot(wait_ms=20000)
+        check(widget.alive(), "the widget ended right after start")
         return widget
-
-    def start_bare_window(self):
-        proc = self.start(wine_path("st_bare_window.exe"))
-        check(probe("StBareWindow", "bare", wait_ms=20000) is not None,
-              "the bare window did not appear")
-        return proc
 
     def start_viewer(self, *titles):
         """A stand-in radar viewer with one top-level window per title (see its source)."""
         proc = self.start(wine_path("st_viewer_windows.exe"), *titles)
-        wait_for(lambda: self._titles_exist(titles), 20, f"viewer windows {titles}")
+        plain = [t.split(":", 1)[1] if t.startswith(("hidden:", "minimised:")) else t
+                 for t in titles]
+        wait_for(lambda: all(probe("StViewerWindow", t) for t in plain), 20,
+                 f"viewer windows {titles}")
         return proc
-
-    @staticmethod
-    def _titles_exist(titles):
-        for t in titles:
-            plain = t.split(":", 1)[1] if t.startswith(("hidden:", "minimised:")) else t
-            if probe("StViewerWindow", plain) is None:
-                return False
-        return True
 
     def close(self):
         for proc in self.procs:
-            if alive(proc):
-                proc.kill()
-        for proc in self.procs:
+            proc.kill()
             try:
                 proc.wait(timeout=10)
             except subprocess.TimeoutExpired:

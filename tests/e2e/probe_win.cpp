@@ -1,242 +1,141 @@
-// st_probe: prints what the end-to-end tests need to know about one top-level window of
-// another process, as a single JSON object on stdout:
-//   the window's rectangle, visibility and topmost flag; every child window with its class,
-//   control id, rectangle (client coordinates of the top-level window), visibility and text;
-//   the window holding the keyboard focus in that window's thread; and the process's working
-//   set figures.
+// st_probe: prints one top-level window of another process as a JSON object on stdout: its
+// rectangle, client area, visibility, topmost flag and title; every child window with its
+// class, rectangle (from the top-level window's top left corner), visibility and text; the
+// window holding the keyboard focus in its thread; the process's peak working set; and the
+// decimal separator of the probe's own user locale.
 //
-// Usage: st_probe [--class NAME] [--title TEXT] [--wait MS]
+// Usage: st_probe [--class NAME] [--title TEXT] [--wait MS] [--dpi N]
 //   Defaults: class "StormtallyWidget", title "x", no waiting. Exits 1 when no such window
-//   exists (after waiting up to MS milliseconds for it).
+//   exists after waiting up to MS milliseconds. --dpi first sends the window WM_DPICHANGED for
+//   N dots per inch, as Windows does when the window's monitor changes its scale, with the
+//   suggested rectangle (its place, scaled from 170 by 74) written into the window's process.
 //
-// A child's text is read with WM_GETTEXT under a time-out, so a widget that is busy in a
-// blocking request does not block the probe: such a child reports "hung": true and falls back
-// to the text the window manager holds for it.
+// A child's text is read with WM_GETTEXT under a time-out, so a widget busy in a blocking
+// request does not block the probe: such a child reports "hung": true and the text the window
+// manager holds for it.
 #include <windows.h>
 
-// After windows.h, which they build on.
+// After windows.h, which it builds on.
 #include <psapi.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
-#include <vector>
 
 namespace {
 
-constexpr UINT kTextTimeoutMs = 1500;
-
-std::string utf8(const std::wstring& w) {
-  if (w.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr,
-                              nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &out[0], n, nullptr,
-                      nullptr);
-  return out;
-}
-
-std::wstring wide(const char* s) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, s, -1, nullptr, 0);
-  std::wstring out(static_cast<size_t>(n > 0 ? n - 1 : 0), L'\0');
-  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, s, -1, &out[0], n);
-  return out;
-}
-
 std::string json(const std::wstring& w) {
-  std::string s = utf8(w);
+  std::string s(static_cast<size_t>(w.size() * 3), '\0');
+  s.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()),
+                                                   &s[0], static_cast<int>(s.size()), nullptr,
+                                                   nullptr)));
   std::string out = "\"";
   for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+    out += (c < 0x20 || c == '"' || c == '\\') ? std::string(buf) : std::string(1, char(c));
   }
   return out + "\"";
 }
 
-std::string handle(HWND h) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "\"0x%lx\"",
-                static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(h)));
-  return buf;
-}
-
-std::string rectJson(const RECT& r) {
+std::string rect(const RECT& r) {
   char buf[96];
   std::snprintf(buf, sizeof buf, "[%ld, %ld, %ld, %ld]", r.left, r.top, r.right, r.bottom);
   return buf;
 }
 
-std::wstring className(HWND h) {
-  wchar_t buf[256] = {};
-  GetClassNameW(h, buf, 256);
-  return buf;
-}
-
-// The text the window manager keeps for a window; never sends a message.
-std::wstring storedText(HWND h) {
-  wchar_t buf[1024] = {};
-  InternalGetWindowText(h, buf, 1024);
-  return buf;
-}
-
-// The text the control itself reports, or nothing when its thread does not answer in time.
-bool liveText(HWND h, std::wstring& text) {
-  DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, kTextTimeoutMs,
-                           &length)) {
-    return false;
-  }
-  std::vector<wchar_t> buf(length + 2, L'\0');
-  DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutW(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()),
-                           SMTO_ABORTIFHUNG | SMTO_BLOCK, kTextTimeoutMs, &copied)) {
-    return false;
-  }
-  text.assign(buf.data(), copied < buf.size() ? copied : buf.size() - 1);
-  return true;
+std::string flag(bool on) {
+  return on ? "true" : "false";
 }
 
 std::string textFields(HWND h) {
-  std::wstring text;
-  bool answered = liveText(h, text);
-  if (!answered) text = storedText(h);
-  return "\"text\": " + json(text) + ", \"hung\": " + (answered ? "false" : "true");
+  wchar_t stored[1024] = {};
+  InternalGetWindowText(h, stored, 1024);  // never sends a message
+  std::wstring text = stored;
+  DWORD_PTR length = 0, copied = 0;
+  const UINT how = SMTO_ABORTIFHUNG | SMTO_BLOCK;
+  bool answered = SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, how, 1500, &length);
+  if (answered) {
+    std::wstring live(length + 1, L'\0');
+    answered = SendMessageTimeoutW(h, WM_GETTEXT, live.size(), reinterpret_cast<LPARAM>(&live[0]),
+                                   how, 1500, &copied);
+    if (answered) text = live.substr(0, copied < length ? copied : length);
+  }
+  wchar_t cls[256] = {};
+  GetClassNameW(h, cls, 256);
+  return "\"hwnd\": " + std::to_string(reinterpret_cast<ULONG_PTR>(h)) +
+         ", \"class\": " + json(cls) + ", \"text\": " + json(text) +
+         ", \"hung\": " + flag(!answered);
 }
 
-struct ChildList {
-  HWND top;
-  std::vector<std::string> rows;
-};
-
-BOOL CALLBACK collectChild(HWND child, LPARAM param) {
-  auto* list = reinterpret_cast<ChildList*>(param);
-  RECT r{};
+BOOL CALLBACK addChild(HWND child, LPARAM param) {
+  auto* rows = reinterpret_cast<std::string*>(param);
+  RECT r{}, top{};
   GetWindowRect(child, &r);
-  MapWindowPoints(HWND_DESKTOP, list->top, reinterpret_cast<POINT*>(&r), 2);
-  std::string row = "{\"hwnd\": " + handle(child) + ", \"parent\": " + handle(GetParent(child)) +
-                    ", \"class\": " + json(className(child)) +
-                    ", \"id\": " + std::to_string(GetDlgCtrlID(child)) +
-                    ", \"rect\": " + rectJson(r) +
-                    ", \"visible\": " + (IsWindowVisible(child) ? "true" : "false") +
-                    ", \"enabled\": " + (IsWindowEnabled(child) ? "true" : "false") +
-                    ", \"style\": " + std::to_string(GetWindowLongW(child, GWL_STYLE)) + ", " +
-                    textFields(child) + "}";
-  list->rows.push_back(row);
+  GetWindowRect(GetAncestor(child, GA_ROOT), &top);
+  OffsetRect(&r, -top.left, -top.top);
+  *rows += std::string(rows->empty() ? "" : ", ") + "{" + textFields(child) +
+           ", \"rect\": " + rect(r) + ", \"visible\": " + flag(IsWindowVisible(child)) + "}";
   return TRUE;
 }
 
-std::string windowSummary(HWND h) {
-  if (!h) return "null";
-  return "{\"hwnd\": " + handle(h) + ", \"class\": " + json(className(h)) +
-         ", \"id\": " + std::to_string(GetDlgCtrlID(h)) + ", " + textFields(h) + "}";
-}
-
-// The window with the keyboard focus in the given thread: asked of the window manager first,
-// and through a shared input state when that gives nothing.
-HWND focusOf(DWORD thread) {
-  GUITHREADINFO info{};
-  info.cbSize = sizeof info;
-  if (GetGUIThreadInfo(thread, &info) && info.hwndFocus) return info.hwndFocus;
-  HWND focus = nullptr;
-  DWORD self = GetCurrentThreadId();
-  if (AttachThreadInput(self, thread, TRUE)) {
-    focus = GetFocus();
-    AttachThreadInput(self, thread, FALSE);
-  }
-  return focus;
-}
-
-std::string memoryJson(DWORD pid) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-  if (!process) process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (!process) return "null";
-  PROCESS_MEMORY_COUNTERS counters{};
-  counters.cb = sizeof counters;
-  BOOL ok = K32GetProcessMemoryInfo(process, &counters, sizeof counters);
+void sendDpiChange(HWND top, DWORD pid, int dpi) {
+  RECT r{};
+  GetWindowRect(top, &r);
+  r.right = r.left + MulDiv(170, dpi, 96);
+  r.bottom = r.top + MulDiv(74, dpi, 96);
+  HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
+  void* remote = VirtualAllocEx(process, nullptr, sizeof r, MEM_COMMIT, PAGE_READWRITE);
+  WriteProcessMemory(process, remote, &r, sizeof r, nullptr);
+  SendMessageW(top, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(remote));
+  VirtualFreeEx(process, remote, 0, MEM_RELEASE);
   CloseHandle(process);
-  if (!ok) return "null";
-  return "{\"peak_working_set\": " + std::to_string(counters.PeakWorkingSetSize) +
-         ", \"working_set\": " + std::to_string(counters.WorkingSetSize) +
-         ", \"peak_pagefile\": " + std::to_string(counters.PeakPagefileUsage) +
-         ", \"pagefile\": " + std::to_string(counters.PagefileUsage) + "}";
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  std::wstring cls = L"StormtallyWidget";
-  std::wstring title = L"x";
-  long waitMs = 0;
+int wmain(int argc, wchar_t** argv) {
+  std::wstring cls = L"StormtallyWidget", title = L"x";
+  long waitMs = 0, dpi = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
-    std::string key = argv[i];
-    if (key == "--class") {
-      cls = wide(argv[i + 1]);
-    } else if (key == "--title") {
-      title = wide(argv[i + 1]);
-    } else if (key == "--wait") {
-      waitMs = std::strtol(argv[i + 1], nullptr, 10);
-    } else {
-      std::fprintf(stderr, "st_probe: unknown option %s\n", argv[i]);
-      return 2;
-    }
+    const std::wstring key = argv[i];
+    if (key == L"--class") cls = argv[i + 1];
+    if (key == L"--title") title = argv[i + 1];
+    if (key == L"--wait") waitMs = wcstol(argv[i + 1], nullptr, 10);
+    if (key == L"--dpi") dpi = wcstol(argv[i + 1], nullptr, 10);
   }
-
   HWND top = FindWindowW(cls.c_str(), title.c_str());
-  for (DWORD start = GetTickCount(); !top && static_cast<long>(GetTickCount() - start) < waitMs;) {
-    Sleep(50);
+  for (DWORD start = GetTickCount(); !top && long(GetTickCount() - start) < waitMs; Sleep(50)) {
     top = FindWindowW(cls.c_str(), title.c_str());
   }
-  if (!top) {
-    std::printf("{\"found\": false}\n");
-    return 1;
-  }
-
+  if (!top) return 1;
   DWORD pid = 0;
-  DWORD thread = GetWindowThreadProcessId(top, &pid);
+  GUITHREADINFO gui{};
+  gui.cbSize = sizeof gui;
+  GetGUIThreadInfo(GetWindowThreadProcessId(top, &pid), &gui);
+  if (dpi) sendDpiChange(top, pid, dpi);
+
   RECT window{}, client{};
   GetWindowRect(top, &window);
   GetClientRect(top, &client);
-  LONG exStyle = GetWindowLongW(top, GWL_EXSTYLE);
+  std::string children;
+  EnumChildWindows(top, addChild, reinterpret_cast<LPARAM>(&children));
+  PROCESS_MEMORY_COUNTERS memory{};
+  memory.cb = sizeof memory;
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  K32GetProcessMemoryInfo(process, &memory, sizeof memory);
+  CloseHandle(process);
+  wchar_t decimal[8] = {};
+  GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, decimal, 8);
 
-  ChildList children{top, {}};
-  EnumChildWindows(top, collectChild, reinterpret_cast<LPARAM>(&children));
-
-  std::string out = "{\"found\": true, \"hwnd\": " + handle(top) +
-                    ", \"pid\": " + std::to_string(pid) + ", \"rect\": " + rectJson(window) +
-                    ", \"client\": " + rectJson(client) +
-                    ", \"visible\": " + (IsWindowVisible(top) ? "true" : "false") +
-                    ", \"topmost\": " + ((exStyle & WS_EX_TOPMOST) ? "true" : "false") +
-                    ", \"style\": " + std::to_string(GetWindowLongW(top, GWL_STYLE)) +
-                    ", \"ex_style\": " + std::to_string(exStyle) +
-                    ", \"title\": " + json(storedText(top)) + ", \"children\": [";
-  for (size_t i = 0; i < children.rows.size(); ++i) {
-    out += (i ? ", " : "") + children.rows[i];
-  }
-  out += "], \"focus\": " + windowSummary(focusOf(thread)) +
-         ", \"foreground\": " + handle(GetForegroundWindow()) + ", \"memory\": " + memoryJson(pid) +
-         "}\n";
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::string out =
+      "{\"pid\": " + std::to_string(pid) + ", " + textFields(top) + ", \"rect\": " + rect(window) +
+      ", \"client\": " + rect(client) + ", \"visible\": " + flag(IsWindowVisible(top)) +
+      ", \"topmost\": " + flag(GetWindowLongW(top, GWL_EXSTYLE) & WS_EX_TOPMOST) +
+      ", \"children\": [" + children +
+      "], \"focus\": " + (gui.hwndFocus ? "{" + textFields(gui.hwndFocus) + "}" : "null") +
+      ", \"peak_working_set\": " + std::to_string(memory.PeakWorkingSetSize) +
+      ", \"decimal\": " + json(decimal) + "}\n";
+  std::fputs(out.c_str(), stdout);
   return 0;
 }

@@ -20,23 +20,14 @@
 # The last line of the output is "e2e: N passed, M failed"; the exit status is non-zero on
 # any failure.
 set -euo pipefail
-
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-
 die() {
   echo "e2e: $*" >&2
   echo "e2e: 0 passed, 1 failed"
   exit 1
 }
-
-if [[ $# -lt 1 || $1 == -* ]]; then
-  sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
-  exit 2
-fi
-
-for a in "$@"; do
-  if [[ $a == --list ]]; then exec python3 "$here/e2e.py" --list; fi
-done
+[[ $# -ge 1 && $1 != -* ]] || { sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+[[ " $* " != *" --list "* ]] || exec python3 "$here/e2e.py" --list
 
 if [[ -z ${STORMTALLY_E2E_INSIDE:-} ]]; then
   [[ $(id -u) == 0 ]] || die "needs root, for the private namespaces and the bind mount"
@@ -44,65 +35,50 @@ if [[ -z ${STORMTALLY_E2E_INSIDE:-} ]]; then
     command -v "$tool" >/dev/null || die "missing tool: $tool"
   done
   build=$(cd "$1" 2>/dev/null && pwd) || die "no build folder $1"
-  shift
   # One run per build folder at a time: the Wine prefix lives there.
   exec 9>"$build/.e2e.lock"
   flock -n 9 || die "another run holds $build/.e2e.lock"
-  export STORMTALLY_E2E_INSIDE=1
-  exec unshare --mount --net --pid --fork --kill-child --mount-proc \
-    "$0" "$build" "$@"
+  STORMTALLY_E2E_INSIDE=1 exec unshare --mount --net --pid --fork --kill-child --mount-proc \
+    "$0" "$build" "${@:2}"
 fi
 
 # ---- inside the namespaces from here on ----
 build=$1
 shift
-
 exe=$build/src/stormtally.exe
-[[ -f $exe ]] || exe=$build/stormtally.exe
 helpers=${E2E_HELPERS_DIR:-$build/tests/e2e}
-[[ -f $exe ]] || die "no stormtally.exe in $build/src or $build"
-[[ -f $(dirname "$exe")/radars.gis ]] || die "no radars.gis beside $exe"
-for h in st_probe st_bare_window st_viewer_windows st_https_get; do
-  [[ -f $helpers/$h.exe ]] || die "no $h.exe in $helpers"
+for f in "$exe" "$build/src/radars.gis" "$helpers"/st_{probe,viewer_windows,https_get}.exe; do
+  [[ -f $f ]] || die "no $f"
 done
-keep=0
-exec_cmd=
-args=()
+keep=0 exec_cmd= args=()
 while [[ $# -gt 0 ]]; do
   case $1 in
     --keep) keep=1 ;;
-    --exec) exec_cmd=$2; shift ;;
+    --exec) exec_cmd=$2 && shift ;;
     *) args+=("$1") ;;
   esac
   shift
 done
 
 ip link set lo up
-# Private folders for the X server sockets and the wineserver's sockets, so nothing outside
-# the run can meet them. Only those: the checkout itself may well lie under /tmp.
-mkdir -p /tmp/.X11-unix "/tmp/.wine-$(id -u)"
-chmod 1777 /tmp/.X11-unix
-chmod 700 "/tmp/.wine-$(id -u)"
-mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix
-mount -t tmpfs -o mode=700 tmpfs "/tmp/.wine-$(id -u)"
+# Private folders for the X server's and the wineserver's sockets, so nothing outside the run
+# can meet them. Only those: the checkout itself may well lie under /tmp.
+for dir in /tmp/.X11-unix:1777 "/tmp/.wine-$(id -u):700"; do
+  mkdir -p "${dir%:*}"
+  mount -t tmpfs -o "mode=${dir##*:}" tmpfs "${dir%:*}"
+done
 work=$(mktemp -d /tmp/stormtally-e2e.XXXXXX)
 artifacts=$build/e2e-artifacts
 mkdir -p "$artifacts"
 
-pids=()
 # shellcheck disable=SC2317  # runs from the EXIT trap
 cleanup() {
   local rc=$?
   set +e
-  if [[ -n ${WINEPREFIX:-} ]]; then
-    wineserver -k >/dev/null 2>&1
-    wineserver -w >/dev/null 2>&1
-  fi
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  [[ -z ${WINEPREFIX:-} ]] || { wineserver -k; wineserver -w; } >/dev/null 2>&1
   if ((keep)); then
     rm -rf "$artifacts/last-run"
-    mkdir -p "$artifacts/last-run"
-    cp -r "$work"/. "$artifacts/last-run/"
+    cp -r "$work" "$artifacts/last-run"
   fi
   rm -rf "$work"
   exit "$rc"
@@ -110,53 +86,39 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# ---- certificates: a test authority, a server certificate for localhost it signs, and a
+# ---- certificates: a test authority and a certificate for localhost that it signs, and a
 # second authority that no bundle holds, for the case where the certificate is not trusted.
-make_authority() { # name subject
-  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 7 -subj "/CN=$2" \
+for ca in test rogue; do
+  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 7 -subj "/CN=Stormtally E2E $ca $$" \
     -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
-    -keyout "$work/$1.key" -out "$work/$1.crt" 2>/dev/null
-}
-make_server_cert() { # name authority
+    -keyout "$work/$ca-ca.key" -out "$work/$ca-ca.crt" 2>/dev/null
+  name=$([[ $ca == test ]] && echo server || echo rogue-server)
   openssl req -new -newkey rsa:2048 -nodes -sha256 -subj "/CN=localhost" \
-    -keyout "$work/$1.key" -out "$work/$1.csr" 2>/dev/null
+    -keyout "$work/$name.key" -out "$work/$name.csr" 2>/dev/null
   printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
     "extendedKeyUsage=serverAuth" "subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1" \
-    >"$work/$1.ext"
-  openssl x509 -req -sha256 -days 7 -in "$work/$1.csr" -CA "$work/$2.crt" -CAkey "$work/$2.key" \
-    -CAcreateserial -extfile "$work/$1.ext" -out "$work/$1.crt" 2>/dev/null
-}
-make_authority test-ca "Stormtally E2E Test Authority $$-$RANDOM"
-make_server_cert server test-ca
-make_authority rogue-ca "Stormtally E2E Untrusted Authority $$-$RANDOM"
-make_server_cert rogue-server rogue-ca
-
+    >"$work/$name.ext"
+  openssl x509 -req -sha256 -days 7 -in "$work/$name.csr" -CA "$work/$ca-ca.crt" \
+    -CAkey "$work/$ca-ca.key" -CAcreateserial -extfile "$work/$name.ext" \
+    -out "$work/$name.crt" 2>/dev/null
+done
 system_bundle=/etc/ssl/certs/ca-certificates.crt
-[[ -f $system_bundle ]] || die "no $system_bundle (package ca-certificates)"
-cp "$system_bundle" "$work/system-bundle.crt"
+cp "$system_bundle" "$work/system-bundle.crt" || die "no $system_bundle (ca-certificates)"
 cat "$work/system-bundle.crt" "$work/test-ca.crt" >"$work/bundle.crt"
 # Only this mount namespace sees the test authority; the machine's bundle is untouched.
 mount --bind "$work/bundle.crt" "$system_bundle"
 
 # ---- X server
 display=99
-while [[ -e /tmp/.X$display-lock || -e /tmp/.X11-unix/X$display ]]; do
-  display=$((display + 1))
-done
+while [[ -e /tmp/.X$display-lock || -e /tmp/.X11-unix/X$display ]]; do display=$((display + 1)); done
 Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
-pids+=($!)
 export DISPLAY=:$display
-for _ in $(seq 100); do
-  [[ -S /tmp/.X11-unix/X$display ]] && break
-  sleep 0.05
-done
+for _ in $(seq 100); do [[ -S /tmp/.X11-unix/X$display ]] && break || sleep 0.05; done
 [[ -S /tmp/.X11-unix/X$display ]] || die "Xvfb did not start (see $work/xvfb.log)"
 
 # ---- Wine: one prefix per build folder, made once; one wineserver for the whole run.
-export WINEPREFIX=$build/e2e-wineprefix
-export WINEARCH=win32
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEDEBUG=-all
+export WINEPREFIX=$build/e2e-wineprefix WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml=" \
+  WINEDEBUG=-all
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
   echo "e2e: making the Wine prefix $WINEPREFIX (once)"
   wineboot -i >"$work/wineboot.log" 2>&1 || die "wineboot failed (see $work/wineboot.log)"
@@ -165,31 +127,16 @@ fi
 wineserver -p || die "could not start a persistent wineserver"
 wineboot >/dev/null 2>&1 || true # starts the prefix's services before the first test
 
-# ---- the strike-count service
-control=$work/server-control.json
-server_log=$work/server-log.jsonl
-: >"$server_log"
-python3 "$here/server.py" --port 48443 --cert "$work/server.crt" --key "$work/server.key" \
-  --untrusted-cert "$work/rogue-server.crt" --untrusted-key "$work/rogue-server.key" \
-  --control "$control" --log "$server_log" >"$work/server.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  grep -q '"ready"' "$server_log" && break
-  sleep 0.05
-done
-grep -q '"ready"' "$server_log" || { cat "$work/server.out" >&2; die "the test server did not start"; }
-
-export PYTHONDONTWRITEBYTECODE=1 # nothing written into the source tree
+export PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$here # nothing written into the source tree
 export E2E_EXE=$exe E2E_HELPERS=$helpers E2E_WORK=$work E2E_ARTIFACTS=$artifacts
-export E2E_CONTROL=$control E2E_SERVER_LOG=$server_log E2E_DISPLAY=$display
+export E2E_CONTROL=$work/server-control.json E2E_SERVER_LOG=$work/server-log.jsonl
 export E2E_BUNDLE=$work/bundle.crt E2E_SYSTEM_BUNDLE=$work/system-bundle.crt
 export E2E_TEST_CA=$work/test-ca.crt E2E_XVFB_LOG=$work/xvfb.log
-set +e
+# The scripted strike-count service (server.py) on the widget's port.
+: >"$E2E_SERVER_LOG"
+python3 -c 'import e2elib; e2elib.start_stub()' || die "the test server did not start"
 if [[ -n $exec_cmd ]]; then
   bash -c "$exec_cmd"
 else
   python3 "$here/e2e.py" "${args[@]}"
 fi
-rc=$?
-set -e
-exit $rc

@@ -1,7 +1,7 @@
 // st_bare_window: opens one frameless 170 by 74 window (class "StBareWindow", title "bare")
 // and runs its message loop until the window is closed or the process is killed. It does
 // nothing else, so its peak working set is the floor that any window costs under the same
-// desktop; the end-to-end tests compare the widget's figure with it.
+// desktop; bench/peak_working_set.sh and bench/idle_cpu.sh compare the widget with it.
 #include <windows.h>
 
 namespace {
