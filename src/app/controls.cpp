@@ -5,8 +5,8 @@
 namespace stormtally {
 
 Control::Control(Controls& owner, ControlId id, ControlKind kind) : owner_(owner), id_(id) {
-  if (spec().kind != kind)
-    throw std::logic_error(std::string("wrong kind of field: ") + spec().name);
+  if (controlRow().kind != kind)
+    throw std::logic_error(std::string("wrong kind of field: ") + controlRow().name);
   owner.byId_[static_cast<std::size_t>(id)] = this;
 }
 
@@ -53,7 +53,7 @@ Controls::Controls() {
 }
 
 Timer& Controls::timer(ControlId id) {
-  if (spec(id).kind != ControlKind::Timer) throw std::invalid_argument("not a timer");
+  if (controlRow(id).kind != ControlKind::Timer) throw std::invalid_argument("not a timer");
   return static_cast<Timer&>((*this)[id]);
 }
 

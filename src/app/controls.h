@@ -202,11 +202,11 @@ constexpr bool tableFollowsIds() {
 }
 static_assert(tableFollowsIds(), "kControlTable's rows follow ControlId");
 
-constexpr const ControlSpec& spec(ControlId id) {
+constexpr const ControlSpec& controlRow(ControlId id) {
   return kControlTable[static_cast<std::size_t>(id)];
 }
 constexpr const char* controlName(ControlId id) {
-  return spec(id).name;
+  return controlRow(id).name;
 }
 
 // Told whenever a control changes in a way the screen or the timers must follow.
@@ -224,7 +224,7 @@ class Controls;
 class Control {
  public:
   ControlId id() const { return id_; }
-  const ControlSpec& spec() const { return stormtally::spec(id_); }
+  const ControlSpec& controlRow() const { return stormtally::controlRow(id_); }
 
  protected:
   // Takes its place in its owner's index; the table's row must be of the given kind.
@@ -241,7 +241,7 @@ class Control {
 class TextBox : public Control {
  public:
   TextBox(Controls& owner, ControlId id)
-      : Control(owner, id, ControlKind::TextBox), text_(spec().text) {}
+      : Control(owner, id, ControlKind::TextBox), text_(controlRow().text) {}
   const std::string& text() const { return text_; }
   void setText(std::string text);
   // Text the user typed into the on-screen box: stored without echoing it back.
@@ -257,7 +257,9 @@ class TextBox : public Control {
 class Label : public Control {
  public:
   Label(Controls& owner, ControlId id)
-      : Control(owner, id, ControlKind::Label), caption_(spec().text), foreColour_(spec().fore) {}
+      : Control(owner, id, ControlKind::Label),
+        caption_(controlRow().text),
+        foreColour_(controlRow().fore) {}
   const std::string& caption() const { return caption_; }
   void setCaption(std::string caption);
   Rgb foreColour() const { return foreColour_; }
@@ -271,7 +273,7 @@ class Label : public Control {
 class CheckBox : public Control {
  public:
   CheckBox(Controls& owner, ControlId id)
-      : Control(owner, id, ControlKind::CheckBox), value_(spec().onAtStart ? 1 : 0) {}
+      : Control(owner, id, ControlKind::CheckBox), value_(controlRow().onAtStart ? 1 : 0) {}
   int value() const { return value_; }
   void setValue(int value) { value_ = value; }
 
@@ -284,8 +286,8 @@ class CheckBox : public Control {
 class Timer : public Control {
  public:
   Timer(Controls& owner, ControlId id)
-      : Control(owner, id, ControlKind::Timer), enabled_(spec().onAtStart) {}
-  int intervalMs() const { return spec().intervalMs; }
+      : Control(owner, id, ControlKind::Timer), enabled_(controlRow().onAtStart) {}
+  int intervalMs() const { return controlRow().intervalMs; }
   bool enabled() const { return enabled_; }
   void setEnabled(bool enabled);
 

@@ -22,7 +22,7 @@ constexpr int kFrameWidthAt96 = 3;
 int twipsToPixels(int twips, int dpi);
 PixelRect pixelRect(const TwipsRect& r, int dpi);
 inline PixelRect pixelRect(ControlId id, int dpi) {
-  return pixelRect(spec(id).rect, dpi);
+  return pixelRect(controlRow(id).rect, dpi);
 }
 
 // The control a mouse event at a client pixel lands on: the topmost label, or text box of its

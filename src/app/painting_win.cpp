@@ -31,7 +31,7 @@ void drawLabelText(const DRAWITEMSTRUCT& item, const Label& label, HBRUSH backgr
   SetTextColor(item.hDC, label.foreColour());
   SetBkMode(item.hDC, TRANSPARENT);
   RECT r = item.rcItem;
-  const UINT align = label.spec().centred ? DT_CENTER : DT_LEFT;
+  const UINT align = label.controlRow().centred ? DT_CENTER : DT_LEFT;
   DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &r,
             align | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
   SelectObject(item.hDC, old);

@@ -27,7 +27,7 @@ UINT_PTR timerId(ControlId id) {
 std::optional<ControlId> timerFromId(UINT_PTR id) {
   if (id < kTimerIdBase || id >= kTimerIdBase + kControlCount) return std::nullopt;
   const auto control = static_cast<ControlId>(id - kTimerIdBase);
-  if (spec(control).kind != ControlKind::Timer) return std::nullopt;
+  if (controlRow(control).kind != ControlKind::Timer) return std::nullopt;
   return control;
 }
 
@@ -65,7 +65,7 @@ struct ChildWindow {
 };
 
 ChildWindow childWindow(const Control& control) {
-  const ControlSpec& row = control.spec();
+  const ControlSpec& row = control.controlRow();
   const DWORD base = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
   switch (row.kind) {
     case ControlKind::TextBox: {
@@ -180,7 +180,7 @@ void MainWindow::applyDpi(UINT dpi) {
 // hold a deleted font, even between two messages.
 void MainWindow::applyFonts() {
   for (Child& ch : children_) {
-    UniqueGdiObject font(makeFont(spec(ch.id).font, dpi_));
+    UniqueGdiObject font(makeFont(controlRow(ch.id).font, dpi_));
     SendMessageW(ch.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
     std::swap(ch.font, font);
   }
@@ -218,11 +218,11 @@ void MainWindow::textChanged(ControlId id) {
   HWND h = child(id);
   if (!h) return;
   const Control& control = widget_->controls()[id];
-  if (spec(id).kind == ControlKind::TextBox) {
+  if (controlRow(id).kind == ControlKind::TextBox) {
     mirroringText_ = true;
     SetWindowTextW(h, widen(static_cast<const TextBox&>(control).text()).c_str());
     mirroringText_ = false;
-  } else if (spec(id).kind == ControlKind::Label) {
+  } else if (controlRow(id).kind == ControlKind::Label) {
     SetWindowTextW(h, widen(static_cast<const Label&>(control).caption()).c_str());
     InvalidateRect(h, nullptr, TRUE);
   }
@@ -252,14 +252,15 @@ void MainWindow::timerChanged(ControlId id) {
 
 void MainWindow::drawLabel(const DRAWITEMSTRUCT& item) {
   const std::optional<ControlId> id = childId(item.hwndItem);
-  if (!id || spec(*id).kind != ControlKind::Label) return;
-  drawLabelText(item, static_cast<const Label&>(widget_->controls()[*id]), brush(spec(*id).back));
+  if (!id || controlRow(*id).kind != ControlKind::Label) return;
+  drawLabelText(item, static_cast<const Label&>(widget_->controls()[*id]),
+                brush(controlRow(*id).back));
 }
 
 void MainWindow::paintFrame() {
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(hwnd_, &ps);
-  drawFrame(hwnd_, dc, dpi_, brush(spec(ControlId::Shape1).fore));
+  drawFrame(hwnd_, dc, dpi_, brush(controlRow(ControlId::Shape1).fore));
   EndPaint(hwnd_, &ps);
 }
 
@@ -331,7 +332,7 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_CTLCOLOREDIT:
       if (const std::optional<ControlId> id = childId(reinterpret_cast<HWND>(lParam))) {
-        const ControlSpec& row = spec(*id);
+        const ControlSpec& row = controlRow(*id);
         if (row.back == kSystemColour) break;  // the system's colours
         HDC dc = reinterpret_cast<HDC>(wParam);
         SetTextColor(dc, row.fore);
