@@ -16,8 +16,8 @@ import e2elib
 from e2elib import ARTIFACTS, CASES, SERVER, Session, park_pointer, shoot
 
 # Each module registers its cases with @case; the order here is the order they run in.
-for module in ["cases_env", "cases_window", "cases_request", "cases_site", "cases_viewer",
-               "cases_custom", "cases_refresh"]:
+for module in ["cases_window", "cases_request", "cases_site", "cases_viewer", "cases_custom",
+               "cases_refresh"]:
     __import__(module)
 
 
