@@ -4,8 +4,7 @@ with the deadline: nothing of it goes on once the widget has given up."""
 
 import time
 
-from e2elib import (DEFAULT_QUERY, SERVER, case, check, note, reset_trust,
-                    trust_only_system_authorities, wait_for)
+from e2elib import DEFAULT_QUERY, SERVER, case, check, note, trust, wait_for
 
 DEADLINE = 15  # the widget's bound on a whole request, in seconds
 # Longest a failed request may keep the count from showing "--" after its connection: the
@@ -93,7 +92,7 @@ FAILURES = [
 def failure_case(behaviour, requests, extra):
     def run(s):
         if extra == "system only":  # the certificate is fine; trust in its authority is not
-            trust_only_system_authorities()
+            trust(test_authority=False)
         try:
             w = s.start_widget()
             mark, conn, before, during = fail_once(w, behaviour)
@@ -107,7 +106,7 @@ def failure_case(behaviour, requests, extra):
         finally:
             if extra == "system only":
                 s.close()
-                reset_trust()
+                trust()
     return run
 
 

@@ -43,7 +43,7 @@ def main():
 
     for old in glob.glob(os.path.join(ARTIFACTS, "failed-*.png")):  # from an earlier run
         os.remove(old)
-    e2elib.reset_trust()  # drops authorities that earlier runs left in the Wine prefix
+    e2elib.trust()  # drops authorities that earlier runs left in the Wine prefix
     failed, skipped, started = [], [], time.monotonic()
     for group, name, fn in chosen:
         print(f"[{group}] {name}", flush=True)

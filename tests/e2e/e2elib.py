@@ -112,20 +112,13 @@ def run_wine(exe, *args, timeout=30, env=None):
 ROOTS_KEY = r"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates"
 
 
-def _use_bundle(*parts):
+def trust(test_authority=True):
+    """The system's authorities, with the test authority as run.sh mounted them or without."""
+    parts = [SYSTEM_BUNDLE, TEST_CA] if test_authority else [SYSTEM_BUNDLE]
     data = b"".join(open(p, "rb").read() for p in parts)
     with open(BUNDLE, "wb") as f:  # in place: the bind mount holds this very file
         f.write(data)
     run_wine("reg", "delete", ROOTS_KEY, "/f")
-
-
-def trust_only_system_authorities():
-    _use_bundle(SYSTEM_BUNDLE)
-
-
-def reset_trust():
-    """The system's authorities and the test authority, as run.sh mounted them."""
-    _use_bundle(SYSTEM_BUNDLE, TEST_CA)
 
 
 def probe(cls="StormtallyWidget", title="x", wait_ms=0, *more, env=None):
@@ -153,18 +146,8 @@ class Server:
             json.dump(behaviour, f)
         os.replace(tmp, CONTROL)
 
-    def answer(self, body, status=200, cert=None):
-        self.set(mode="answer", status=status, body=body, **({"cert": cert} if cert else {}))
-
-    def hang(self, seconds):
-        self.set(mode="hang", seconds=seconds)
-
-    def raw(self, data):
-        self.set(mode="raw", bytes=data)
-
-    def stall(self, seconds):
-        """Accept each connection, then wait that long before the TLS handshake."""
-        self.set(mode="stall", seconds=seconds)
+    def answer(self, body, status=200):
+        self.set(mode="answer", status=status, body=body)
 
     def events(self):
         with open(SERVER_LOG, encoding="utf-8") as f:
@@ -184,9 +167,6 @@ class Server:
         """Waits for n requests after the mark and returns those that came."""
         return wait_for(lambda: len(self.requests(since)) >= n and self.requests(since),
                         timeout, f"{n} request(s) at the server")
-
-    def paths(self, since=0):
-        return [e["path"] for e in self.requests(since)]
 
 
 SERVER = Server()
