@@ -21,9 +21,7 @@ def viewer_window_sets_the_site_box_without_a_request(s):
     w = s.start_widget()
     mark = SERVER.mark()
     viewer = s.start_viewer(GRLEVEL3_KTLX)
-    t0 = time.monotonic()
     wait_site(w, "KTLX", f"the site box to follow a window titled {GRLEVEL3_KTLX!r}")
-    took = time.monotonic() - t0
     check(w.site_box()["visible"], "the scan hid the site box")
 
     # Typed text gives way to the viewer's site at the next scan.
@@ -42,7 +40,6 @@ def viewer_window_sets_the_site_box_without_a_request(s):
     w.type_in_site_box("KTLX")
     reqs = SERVER.wait_requests(mark, 1)
     check(reqs[0]["path"] == site_query("KTLX"), f"the server got {reqs[0]['path']!r}")
-    print(f"    the site box showed KTLX {took:.1f} s after the viewer window existed")
 
 
 # Titles of stand-in viewer windows, and the site the box must show: hidden and minimised
@@ -53,7 +50,6 @@ TITLES = [
     ("minimised:KICT Storm Relative Velocity - GRLevel2", "KICT"),
     ("KAMA " + "x" * 300 + " - GRLevel2", "KAMA"),  # the marker only past byte 255
     ("KDDC - GR2Analyst " + "y" * 300, "KDDC"),  # a long tail after the marker
-    (GRLEVEL3_KTLX, "KTLX"),
 ]
 
 

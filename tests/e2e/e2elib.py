@@ -91,10 +91,6 @@ def wait_for(fn, timeout, what, interval=0.1):
     return value
 
 
-def note(message):
-    print(f"    {message}", flush=True)
-
-
 def wine_path(name):
     return os.path.join(HELPERS, name)
 
@@ -215,16 +211,13 @@ def xdo(*args):
 def focus_window(name="^x$", timeout=5):
     """Gives the X keyboard focus to a mapped window whose title matches: without a window
     manager nobody else does, and keys would go to whatever lies under the pointer."""
-    deadline = time.time() + timeout
-    while True:
+    def focused():
         found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
                                capture_output=True, text=True, timeout=30).stdout.split()
-        for wid in found:
-            if subprocess.run(["xdotool", "windowfocus", wid], capture_output=True,
-                              timeout=30).returncode == 0:
-                return
-        check(time.time() < deadline, f"no mapped window named {name!r} took the keyboard focus")
-        time.sleep(0.1)
+        return any(subprocess.run(["xdotool", "windowfocus", wid], capture_output=True,
+                                  timeout=30).returncode == 0 for wid in found)
+
+    wait_for(focused, timeout, f"a mapped window named {name!r} to take the keyboard focus")
 
 
 def key(*keys, to="^x$"):

@@ -32,7 +32,6 @@ import os
 import socket
 import socketserver
 import ssl
-import sys
 import threading
 import time
 
@@ -117,9 +116,6 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
             self.shutdown_request(request)
             return
         super().process_request_thread(request, client_address)
-
-    def handle_error(self, request, client_address):
-        log(event="handler_error", error=repr(sys.exc_info()[1]))
 
 
 def context(cert, key):
