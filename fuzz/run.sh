@@ -20,9 +20,7 @@ mkdir -p "$build/seeds" "$build/corpus" "$build/artifacts"
 printf '\004KLSXkabc|A|1|2\r\nklsx|B|38.699|-90.683\r\n' > "$build/seeds/crlf"
 printf '\003TLXa||1|1\rktlx||2|2\nktlx||3\r\n\r\nklsx| x | 4 | 5 |6' > "$build/seeds/mixed"
 printf '\005\351KLSX\351klsx\377|\303\251|1\260|2\260' > "$build/seeds/high"
-if [[ -f "$root/data/radars.gis" ]]; then
-  { printf '\004KTLX'; cat "$root/data/radars.gis"; } > "$build/seeds/shipped"
-fi
+{ printf '\004KTLX'; cat "$root/data/radars.gis"; } > "$build/seeds/shipped"
 
 echo "fuzz: site_table for ${seconds}s"
 if ! "$build/site_table_fuzz" "$build/corpus" "$build/seeds" -dict="$root/fuzz/site_table.dict" \

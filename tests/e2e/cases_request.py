@@ -4,8 +4,7 @@ with the deadline: nothing of it goes on once the widget has given up."""
 
 import time
 
-from e2elib import (DEFAULT_QUERY, SERVER, case, check, note, reset_trust,
-                    trust_only_system_authorities, wait_for)
+from e2elib import DEFAULT_QUERY, SERVER, case, check, trust, wait_for
 
 DEADLINE = 15  # the widget's bound on a whole request, in seconds
 # Longest a failed request may keep the count from showing "--" after its connection: the
@@ -38,26 +37,20 @@ def fail_once(w, behaviour):
     during = threads(w)
     wait_for(lambda: w.count_text() == "--", FAILURE_SHOWN_WITHIN + 10, "the count to show '--'")
     took = time.time() - conn["t"]
-    note(f"'--' {took:.1f} s after the connection")
     check(took <= FAILURE_SHOWN_WITHIN, f"'--' showed only {took:.1f} s after the connection")
     return mark, conn, before, during
 
 
-def stalled_transfer_ends_at_the_deadline(w, conn, before, during):
+def stalled_transfer_ends_at_the_deadline(w, conn):
     # A request made right after the deadline, while the first is torn down, goes through.
     SERVER.answer("23")
     w.press_command1()
     w.wait_count("23", 20)
     sleep_until(conn["t"] + DEADLINE + 5)
-    after = threads(w)
-    note(f"first stalled request: threads before {before}, during {during}, "
-         f"5 s after the deadline {after}")
     # A second stalled request: whatever WinHTTP keeps idle must not grow from one to the next.
     _, conn2, before2, during2 = fail_once(w, dict(mode="stall", seconds=30))
     sleep_until(max(conn2["t"] + DEADLINE + 5, conn["t"] + 33))
     after2 = threads(w)
-    note(f"second stalled request: threads before {before2}, during {during2}, "
-         f"5 s after the deadline {after2}")
     late = [e for e in SERVER.events()
             if e.get("conn") == conn["conn"] and e["event"] != "connection"]
     sent = [e for e in late if e["event"] == "request"]
@@ -65,7 +58,8 @@ def stalled_transfer_ends_at_the_deadline(w, conn, before, during):
           f"{sent[0]['t'] - conn['t']:.1f} s after its connection")
     check([e["event"] for e in late] == ["tls_error"],
           f"the stalled connection was not closed when the server went on: {late}")
-    check(after2 <= before2, f"threads grew from {before2} to {after2} with a stalled request")
+    check(after2 <= before2, f"threads grew from {before2} (during the request {during2}) to "
+          f"{after2} 5 s after the deadline of a stalled request")
 
 
 # Each way a request can fail: the server's behaviour, how many requests may reach it (an
@@ -74,9 +68,7 @@ def stalled_transfer_ends_at_the_deadline(w, conn, before, during):
 FAILURES = [
     ("status_503_with_a_number", dict(mode="answer", status=503, body="17"), 1, None),
     ("status_404", dict(mode="answer", status=404, body="Not Found"), 1, None),
-    ("body_not_a_number", dict(mode="answer", body="<html>busy</html>"), 1, None),
     ("number_followed_by_a_word", dict(mode="answer", body="12 strikes"), 1, None),
-    ("empty_body", dict(mode="answer", body=""), 1, None),
     ("bytes_that_are_not_http", dict(mode="raw", bytes="\x00\xffgarbage\r\n\r\n"), 1, None),
     ("connection_closed_without_an_answer", dict(mode="close"), 1, None),
     ("hang_after_the_request", dict(mode="hang", seconds=40), 1, None),
@@ -93,21 +85,21 @@ FAILURES = [
 def failure_case(behaviour, requests, extra):
     def run(s):
         if extra == "system only":  # the certificate is fine; trust in its authority is not
-            trust_only_system_authorities()
+            trust(test_authority=False)
         try:
             w = s.start_widget()
-            mark, conn, before, during = fail_once(w, behaviour)
+            mark, conn = fail_once(w, behaviour)[:2]
             time.sleep(1)
             got = SERVER.requests(mark)
             check(len(got) == requests, f"{len(got)} request(s) at the server, not {requests}")
             more = SERVER.connections(mark)[1:]
             check(not more, f"{len(more)} more connection(s) after the first")
             if callable(extra):
-                extra(w, conn, before, during)
+                extra(w, conn)
         finally:
             if extra == "system only":
                 s.close()
-                reset_trust()
+                trust()
     return run
 
 

@@ -91,10 +91,6 @@ def wait_for(fn, timeout, what, interval=0.1):
     return value
 
 
-def note(message):
-    print(f"    {message}", flush=True)
-
-
 def wine_path(name):
     return os.path.join(HELPERS, name)
 
@@ -112,20 +108,13 @@ def run_wine(exe, *args, timeout=30, env=None):
 ROOTS_KEY = r"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates"
 
 
-def _use_bundle(*parts):
+def trust(test_authority=True):
+    """The system's authorities, with the test authority as run.sh mounted them or without."""
+    parts = [SYSTEM_BUNDLE, TEST_CA] if test_authority else [SYSTEM_BUNDLE]
     data = b"".join(open(p, "rb").read() for p in parts)
     with open(BUNDLE, "wb") as f:  # in place: the bind mount holds this very file
         f.write(data)
     run_wine("reg", "delete", ROOTS_KEY, "/f")
-
-
-def trust_only_system_authorities():
-    _use_bundle(SYSTEM_BUNDLE)
-
-
-def reset_trust():
-    """The system's authorities and the test authority, as run.sh mounted them."""
-    _use_bundle(SYSTEM_BUNDLE, TEST_CA)
 
 
 def probe(cls="StormtallyWidget", title="x", wait_ms=0, *more, env=None):
@@ -153,18 +142,8 @@ class Server:
             json.dump(behaviour, f)
         os.replace(tmp, CONTROL)
 
-    def answer(self, body, status=200, cert=None):
-        self.set(mode="answer", status=status, body=body, **({"cert": cert} if cert else {}))
-
-    def hang(self, seconds):
-        self.set(mode="hang", seconds=seconds)
-
-    def raw(self, data):
-        self.set(mode="raw", bytes=data)
-
-    def stall(self, seconds):
-        """Accept each connection, then wait that long before the TLS handshake."""
-        self.set(mode="stall", seconds=seconds)
+    def answer(self, body, status=200):
+        self.set(mode="answer", status=status, body=body)
 
     def events(self):
         with open(SERVER_LOG, encoding="utf-8") as f:
@@ -184,9 +163,6 @@ class Server:
         """Waits for n requests after the mark and returns those that came."""
         return wait_for(lambda: len(self.requests(since)) >= n and self.requests(since),
                         timeout, f"{n} request(s) at the server")
-
-    def paths(self, since=0):
-        return [e["path"] for e in self.requests(since)]
 
 
 SERVER = Server()
@@ -235,16 +211,13 @@ def xdo(*args):
 def focus_window(name="^x$", timeout=5):
     """Gives the X keyboard focus to a mapped window whose title matches: without a window
     manager nobody else does, and keys would go to whatever lies under the pointer."""
-    deadline = time.time() + timeout
-    while True:
+    def focused():
         found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
                                capture_output=True, text=True, timeout=30).stdout.split()
-        for wid in found:
-            if subprocess.run(["xdotool", "windowfocus", wid], capture_output=True,
-                              timeout=30).returncode == 0:
-                return
-        check(time.time() < deadline, f"no mapped window named {name!r} took the keyboard focus")
-        time.sleep(0.1)
+        return any(subprocess.run(["xdotool", "windowfocus", wid], capture_output=True,
+                                  timeout=30).returncode == 0 for wid in found)
+
+    wait_for(focused, timeout, f"a mapped window named {name!r} to take the keyboard focus")
 
 
 def key(*keys, to="^x$"):

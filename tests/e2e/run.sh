@@ -47,7 +47,7 @@ build=$1
 shift
 exe=$build/src/stormtally.exe
 helpers=${E2E_HELPERS_DIR:-$build/tests/e2e}
-for f in "$exe" "$build/src/radars.gis" "$helpers"/st_{probe,viewer_windows,https_get}.exe; do
+for f in "$exe" "$build/src/radars.gis" "$helpers"/st_{probe,viewer_windows}.exe; do
   [[ -f $f ]] || die "no $f"
 done
 keep=0 exec_cmd= args=()

@@ -32,22 +32,16 @@ import os
 import socket
 import socketserver
 import ssl
-import sys
 import threading
 import time
 
 DEFAULT_BEHAVIOUR = {"mode": "answer", "status": 200, "body": "0"}
+LOG_LOCK = threading.Lock()
 
 
-class Log:
-    def __init__(self, path):
-        self.path = path
-        self.lock = threading.Lock()
-
-    def write(self, **fields):
-        fields = {"t": round(time.time(), 3), **fields}
-        with self.lock, open(self.path, "a", encoding="utf-8") as f:
-            f.write(json.dumps(fields) + "\n")
+def log(**fields):
+    with LOG_LOCK, open(ARGS.log, "a", encoding="utf-8") as f:
+        f.write(json.dumps({"t": round(time.time(), 3), **fields}) + "\n")
 
 
 def read_behaviour(path):
@@ -67,42 +61,31 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         behaviour = self.connection.behaviour
-        self.server.log.write(event="request", line=self.requestline, path=self.path,
-                              mode=behaviour["mode"], conn=self.client_address[1])
         mode = behaviour["mode"]
-        if mode == "hang":
-            deadline = time.time() + float(behaviour.get("seconds", 25))
-            while time.time() < deadline and not self.server.stopping.is_set():
-                time.sleep(0.1)
-            self.close_connection = True
-            return
-        if mode == "raw":
-            self.wfile.write(behaviour.get("bytes", "").encode("latin-1"))
-            self.wfile.flush()
-            self.close_connection = True
-            return
-        if mode == "close":
-            self.close_connection = True
-            return
-        body = str(behaviour.get("body", "")).encode("latin-1")
-        self.send_response(int(behaviour.get("status", 200)))
-        self.send_header("Content-Type", "text/html; charset=UTF-8")
-        self.send_header("Content-Length", str(len(body)))
-        self.send_header("Connection", "close")
-        self.end_headers()
-        self.wfile.write(body)
+        log(event="request", line=self.requestline, path=self.path, mode=mode,
+            conn=self.client_address[1])
         self.close_connection = True
+        if mode == "hang":
+            self.server.stopping.wait(float(behaviour.get("seconds", 25)))
+        elif mode == "raw":
+            self.wfile.write(behaviour.get("bytes", "").encode("latin-1"))
+        elif mode != "close":
+            body = str(behaviour.get("body", "")).encode("latin-1")
+            self.send_response(int(behaviour.get("status", 200)))
+            self.send_header("Content-Type", "text/html; charset=UTF-8")
+            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(body)
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, address, family, contexts, control, log):
+    def __init__(self, address, family, contexts):
         self.address_family = family
         self.contexts = contexts
-        self.control = control
-        self.log = log
         self.stopping = threading.Event()
         super().__init__(address, Handler, bind_and_activate=False)
         if family == socket.AF_INET6:
@@ -113,11 +96,11 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
     def get_request(self):
         raw, peer = self.socket.accept()
-        behaviour = read_behaviour(self.control)
+        behaviour = read_behaviour(ARGS.control)
         context = self.contexts["untrusted" if behaviour.get("cert") == "untrusted" else "test"]
         tls = context.wrap_socket(raw, server_side=True, do_handshake_on_connect=False)
         tls.behaviour = behaviour
-        self.log.write(event="connection", conn=peer[1], mode=behaviour["mode"])
+        log(event="connection", conn=peer[1], mode=behaviour["mode"])
         return tls, peer
 
     def process_request_thread(self, request, client_address):
@@ -129,13 +112,10 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
             request.settimeout(30)
             request.do_handshake()
         except (ssl.SSLError, OSError) as e:
-            self.log.write(event="tls_error", error=str(e), conn=client_address[1])
+            log(event="tls_error", error=str(e), conn=client_address[1])
             self.shutdown_request(request)
             return
         super().process_request_thread(request, client_address)
-
-    def handle_error(self, request, client_address):
-        self.log.write(event="handler_error", error=repr(sys.exc_info()[1]))
 
 
 def context(cert, key):
@@ -145,24 +125,19 @@ def context(cert, key):
 
 
 def main():
+    global ARGS
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--port", type=int, default=48443)
-    p.add_argument("--cert", required=True)
-    p.add_argument("--key", required=True)
-    p.add_argument("--untrusted-cert", required=True)
-    p.add_argument("--untrusted-key", required=True)
-    p.add_argument("--control", required=True)
-    p.add_argument("--log", required=True)
-    args = p.parse_args()
-
-    contexts = {"test": context(args.cert, args.key),
-                "untrusted": context(args.untrusted_cert, args.untrusted_key)}
-    log = Log(args.log)
+    for option in ["--cert", "--key", "--untrusted-cert", "--untrusted-key", "--control", "--log"]:
+        p.add_argument(option, required=True)
+    ARGS = p.parse_args()
+    contexts = {"test": context(ARGS.cert, ARGS.key),
+                "untrusted": context(ARGS.untrusted_cert, ARGS.untrusted_key)}
     try:
-        server = Server(("::", args.port), socket.AF_INET6, contexts, args.control, log)
+        server = Server(("::", ARGS.port), socket.AF_INET6, contexts)
     except OSError:
-        server = Server(("127.0.0.1", args.port), socket.AF_INET, contexts, args.control, log)
-    log.write(event="ready", port=args.port, pid=os.getpid())
+        server = Server(("127.0.0.1", ARGS.port), socket.AF_INET, contexts)
+    log(event="ready", port=ARGS.port, pid=os.getpid())
     try:
         server.serve_forever(poll_interval=0.1)
     finally:

@@ -8,11 +8,9 @@
 // When every window exists it writes "ready" to stdout.
 #include <windows.h>
 
-// After windows.h, which they build on.
-#include <shellapi.h>
-
 #include <cstdio>
-#include <string>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -24,27 +22,9 @@ LRESULT CALLBACK viewerProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
-std::string ansi(const wchar_t* w) {
-  int n = WideCharToMultiByte(CP_ACP, 0, w, -1, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n > 0 ? n - 1 : 0), '\0');
-  if (n > 1) WideCharToMultiByte(CP_ACP, 0, w, -1, &out[0], n, nullptr, nullptr);
-  return out;
-}
-
-bool startsWith(const std::string& s, const char* prefix, std::string& rest) {
-  std::string p = prefix;
-  if (s.compare(0, p.size(), p) != 0) return false;
-  rest = s.substr(p.size());
-  return true;
-}
-
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (!argv) return 1;
-
   WNDCLASSA wc{};
   wc.lpfnWndProc = viewerProc;
   wc.hInstance = instance;
@@ -53,23 +33,22 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   wc.lpszClassName = "StViewerWindow";
   if (!RegisterClassA(&wc)) return 1;
 
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = ansi(argv[i]);
-    std::string title = arg;
+  for (int i = 1; i < __argc; ++i) {  // the C runtime's ANSI arguments
+    const char* title = __argv[i];
     int show = SW_SHOWNOACTIVATE;
-    if (startsWith(arg, "hidden:", title)) {
+    if (std::strncmp(title, "hidden:", 7) == 0) {
       show = SW_HIDE;
-    } else if (startsWith(arg, "minimised:", title)) {
+      title += 7;
+    } else if (std::strncmp(title, "minimised:", 10) == 0) {
       show = SW_SHOWMINNOACTIVE;
+      title += 10;
     }
     // Placed away from the top-left corner, so they do not lie over the widget's usual place.
-    HWND window =
-        CreateWindowExA(0, "StViewerWindow", title.c_str(), WS_OVERLAPPEDWINDOW, 500 + 20 * i,
-                        300 + 20 * i, 320, 200, nullptr, nullptr, instance, nullptr);
+    HWND window = CreateWindowExA(0, "StViewerWindow", title, WS_OVERLAPPEDWINDOW, 500 + 20 * i,
+                                  300 + 20 * i, 320, 200, nullptr, nullptr, instance, nullptr);
     if (!window) return 1;
     ShowWindow(window, show);
   }
-  LocalFree(argv);
   std::printf("ready\n");
   std::fflush(stdout);
 

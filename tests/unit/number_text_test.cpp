@@ -10,19 +10,14 @@
 namespace stormtally {
 namespace {
 
-// Every answer of a row reads as the row's value.
-struct ValueCase {
-  std::optional<double> value;
-  std::vector<std::string> answers;
-};
-
 std::string zeros(std::size_t n) {
   return std::string(n, '0');
 }
 
 TEST(AnswerValue, ReadsTheLongestLeadingNumber) {
   const double max = std::numeric_limits<double>::max();
-  const ValueCase cases[] = {
+  // Every answer of a row reads as the row's value.
+  const std::pair<std::optional<double>, std::vector<std::string>> cases[] = {
       // No leading number (from_chars's own words and forms among them)...
       {0, {"", "N38", "--5", "+-5", "-", "+", ".", "-.", ".e2", "inf", "nan", "0x1p3"}},
       {0, {"&", "&17", "H1F", "-&H1F", "&H", "&O", "&HG", "&O8"}},
@@ -64,47 +59,33 @@ TEST(AnswerValue, ReadsTheLongestLeadingNumber) {
       {std::ldexp(1.0, 1023), {"&O1" + zeros(341)}},
       {std::nullopt,
        {"&O2" + zeros(341), "&H" + std::string(256, 'F'), "&HFFFFFFFFFFFFFC" + zeros(242)}}};
-  for (const ValueCase& c : cases) {
-    for (const std::string& answer : c.answers) {
-      EXPECT_EQ(answerValue(answer), c.value) << "answer \"" << answer.substr(0, 40) << "\"";
+  for (const auto& [value, answers] : cases) {
+    for (const std::string& answer : answers) {
+      EXPECT_EQ(answerValue(answer), value) << "answer \"" << answer.substr(0, 40) << "\"";
     }
   }
   EXPECT_TRUE(std::signbit(*answerValue("-0")));
   EXPECT_TRUE(std::signbit(*answerValue("-1e-400")));
 }
 
-struct TextCase {
-  double value;
-  const char* text;
-};
-
 TEST(NumberText, WritesTheShortFormWithFifteenDigits) {
-  const TextCase cases[] = {// At most 15 significant digits, no trailing zeros.
-                            {0, "0"},
-                            {-0.0, "0"},
-                            {-90.683, "-90.683"},
-                            {0.1 + 0.2, "0.3"},
-                            {2.0 / 3, "0.666666666666667"},
-                            {123456789012345, "123456789012345"},
-                            {1.000000000000006, "1.00000000000001"},
-                            // Fixed notation from 1E-4 up to, not including, 1E15 (after rounding).
-                            {-9.9999999999999999e-5, "-0.0001"},
-                            {0.00012345, "0.00012345"},
-                            {0.0000999999999999, "9.99999999999E-05"},
-                            {999999999999999.4, "999999999999999"},
-                            {999999999999999.9, "1E+15"},
-                            {1234567890123456, "1.23456789012346E+15"},
-                            // Exponent form: sign always, at least two digits.
-                            {-2.5e-10, "-2.5E-10"},
-                            {1e100, "1E+100"},
-                            {std::numeric_limits<double>::max(), "1.79769313486232E+308"},
-                            {4.9406564584124654e-324, "4.94065645841247E-324"},
-                            {std::numeric_limits<double>::infinity(), "inf"},
-                            {-std::numeric_limits<double>::infinity(), "-inf"},
-                            {std::numeric_limits<double>::quiet_NaN(), "nan"}};
-  for (const TextCase& c : cases) {
-    EXPECT_EQ(numberText(c.value), c.text) << "value " << c.value;
-  }
+  const double max = std::numeric_limits<double>::max(), inf = HUGE_VAL;
+  // clang-format off
+  const std::pair<double, const char*> cases[] = {
+      // At most 15 significant digits, no trailing zeros.
+      {0, "0"}, {-0.0, "0"}, {-90.683, "-90.683"}, {0.1 + 0.2, "0.3"},
+      {2.0 / 3, "0.666666666666667"}, {123456789012345, "123456789012345"},
+      {1.000000000000006, "1.00000000000001"},
+      // Fixed notation from 1E-4 up to, not including, 1E15 (after rounding).
+      {-9.9999999999999999e-5, "-0.0001"}, {0.00012345, "0.00012345"},
+      {0.0000999999999999, "9.99999999999E-05"}, {999999999999999.4, "999999999999999"},
+      {999999999999999.9, "1E+15"}, {1234567890123456, "1.23456789012346E+15"},
+      // Exponent form: sign always, at least two digits.
+      {-2.5e-10, "-2.5E-10"}, {1e100, "1E+100"}, {max, "1.79769313486232E+308"},
+      {4.9406564584124654e-324, "4.94065645841247E-324"}, {inf, "inf"}, {-inf, "-inf"},
+      {std::nan(""), "nan"}};
+  // clang-format on
+  for (const auto& [value, text] : cases) EXPECT_EQ(numberText(value), text) << value;
 }
 
 // Every written text reads back as the number it came from, except at the very top, where the

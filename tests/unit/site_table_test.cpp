@@ -16,16 +16,8 @@ namespace {
 
 constexpr const char* kBefore = "before";  // lat or lon left as it was
 
-struct ReaderCase {
-  const char* name;
-  std::string table;
-  std::string site;
-  std::string lat;
-  std::string lon;
-};
-
 TEST(SiteTableReader, AppliesTheLastMatchingLine) {
-  const ReaderCase cases[] = {
+  const std::tuple<const char*, std::string, std::string, std::string, std::string> cases[] = {
       {"CrLf", "kabc|A|1|2\r\nklsx|B|38.699|-90.683\r\n", "KLSX", "38.699", "-90.683"},
       {"LoneCrAndLf", "klsx||1|2\rkxyz||5|6\nkabc||7|8\n\rkdef||9|0", "KXYZ", "5", "6"},
       {"LastLineUnterminated", "\r\n\n\r\rkabc||1|2\r\nklsx||3|-90.683", "KLSX", "3", "-90.683"},
@@ -46,11 +38,10 @@ TEST(SiteTableReader, AppliesTheLastMatchingLine) {
       {"HighBytesNotFolded", "\xe9klsx||1|2", "\xc9KLSX", kBefore, kBefore},
       {"Nul", std::string("kl\0sx||1|2", 10), std::string("L\0S", 3), "1", "2"},
   };
-  for (const ReaderCase& c : cases) {
+  for (const auto& [name, table, site, wantLat, wantLon] : cases) {
     std::string lat = kBefore, lon = kBefore;
-    lookUpSite(c.table, c.site, lat, lon);
-    EXPECT_EQ(lat, c.lat) << c.name;
-    EXPECT_EQ(lon, c.lon) << c.name;
+    lookUpSite(table, site, lat, lon);
+    EXPECT_EQ(lat + "|" + lon, wantLat + "|" + wantLon) << name;
   }
 }
 

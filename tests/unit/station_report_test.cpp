@@ -32,13 +32,9 @@ const std::string kSites = noaa({"30078819", "KCRI", "", "ROC FAA REDUNDANT RDA 
                                 "");
 const std::string kSmall = "ICAO NAME  LAT   LON\n---- ----- ----- -----\n";
 
-struct ReportCase {
-  std::string report;
-  std::string tableOrError;  // the table made, or the start of the error: the line it names
-};
-
 TEST(StationReport, ConvertsOrNamesTheFaultyLine) {
-  const ReportCase cases[] = {
+  // A report, and the table made or the start of the error: the line it names.
+  const std::pair<std::string, std::string> cases[] = {
       {kHeader + kSites,
        "kcri|ROC FAA REDUNDANT RDA 1|35.238333|-97.46\r\npgua|ANDERSEN AFB AGANA|13.455833|"
        "144.811111\r\n"},
@@ -59,15 +55,13 @@ TEST(StationReport, ConvertsOrNamesTheFaultyLine) {
       {kSmall + "KXY  A     1     2\n", "line 3:"},
       {kSmall + "KXYZ A     1     2\nKABC B     1     2\nkxyz C     1     2\n", "line 5:"},
   };
-  for (const ReportCase& c : cases) {
-    const SiteTableResult result = siteTableFromStationReport(c.report);
-    if (c.tableOrError.rfind("line ", 0) == 0) {
-      EXPECT_EQ(result.error.rfind(c.tableOrError, 0), 0u) << c.report << "\n" << result.error;
-      EXPECT_EQ(result.table, "") << c.report;
-    } else {
-      EXPECT_EQ(result.error, "") << c.report;
-      EXPECT_EQ(result.table, c.tableOrError) << c.report;
-    }
+  for (const auto& [report, tableOrError] : cases) {
+    const SiteTableResult result = siteTableFromStationReport(report);
+    const bool error = tableOrError.rfind("line ", 0) == 0;  // else no error at all
+    EXPECT_EQ(result.error.substr(0, error ? tableOrError.size() : std::string::npos),
+              error ? tableOrError : "")
+        << report;
+    EXPECT_EQ(result.table, error ? "" : tableOrError) << report;
   }
 }
 

@@ -8,14 +8,9 @@
 namespace stormtally {
 namespace {
 
-// Every title of a row gives the row's site.
-struct TitleCase {
-  std::optional<std::string> site;
-  std::vector<std::string> titles;
-};
-
 TEST(SiteFromTitle, TakesTheFirstFourCharactersOfAViewerTitle) {
-  const TitleCase cases[] = {
+  // Every title of a row gives the row's site.
+  const std::pair<std::optional<std::string>, std::vector<std::string>> cases[] = {
       // The three viewers, their marker anywhere after the first character.
       {"KLSX",
        {"KLSX - GRLevel3", "KLSX - GRLevel2", "KLSX - GR2Analyst", "KLSX-- GRLevel3",
@@ -46,9 +41,9 @@ TEST(SiteFromTitle, TakesTheFirstFourCharactersOfAViewerTitle) {
        {"Warnings - GRLevel3", "Warnings - GRLevel2", "Warnings - GR2Analyst",
         "Warning Text - Grlevel3", "Warning Text - GRAnalyst", "Warning Text - GRLevel2",
         "Warning Text - Tornado Warning - GRLevel3"}}};
-  for (const TitleCase& c : cases) {
-    for (const std::string& title : c.titles) {
-      EXPECT_EQ(siteFromTitle(title), c.site) << "title \"" << title << "\"";
+  for (const auto& [site, titles] : cases) {
+    for (const std::string& title : titles) {
+      EXPECT_EQ(siteFromTitle(title), site) << "title \"" << title << "\"";
     }
   }
 }

@@ -13,17 +13,13 @@ void setWindows(Harness& h, const std::vector<std::string>& titles) {
   for (const std::string& t : titles) h.desktop.windows.push_back({t, nullptr});
 }
 
-struct Tick {
-  std::vector<std::string> titles;
-  const char* typed;  // typed into the site box before the tick, or nullptr
-  std::string site;   // the site box after the tick
-};
-
 // Which titles qualify is title_rule_test's; here, how the scan walks the windows, one tick
 // after another on one widget.
 TEST(ViewerScan, LeavesTheSiteOfTheLastQualifyingWindowOnEveryTick) {
   const std::string longTail(300, 'x');
-  const Tick ticks[] = {
+  // The windows at a tick, what was typed into the site box before it (or nullptr), and the
+  // site box after it.
+  const std::tuple<std::vector<std::string>, const char*, std::string> ticks[] = {
       {{}, nullptr, "KLSX"},
       // Typed text gives way to the viewer; windows after it change nothing.
       {{"", "KTLX - GRLevel3", "Untitled - Notepad", "", "Warnings - GRLevel3"}, "KXYZ", "KTLX"},
@@ -41,13 +37,13 @@ TEST(ViewerScan, LeavesTheSiteOfTheLastQualifyingWindowOnEveryTick) {
       {{std::string("TLX - GRLevel3\0x", 16)}, nullptr, "TLX "},
   };
   Harness h;
-  for (const Tick& t : ticks) {
-    SCOPED_TRACE(t.titles.empty() ? "" : t.titles.back().substr(0, 40));
-    setWindows(h, t.titles);
-    if (t.typed) h.widget.siteBoxEdited(t.typed);
+  for (const auto& [titles, typed, site] : ticks) {
+    SCOPED_TRACE(titles.empty() ? "" : titles.back().substr(0, 40));
+    setWindows(h, titles);
+    if (typed) h.widget.siteBoxEdited(typed);
     h.desktop.log.clear();
     h.desktop.advance(1000);
-    EXPECT_EQ(h.c.Nexrad_Site.text(), t.site);
+    EXPECT_EQ(h.c.Nexrad_Site.text(), site);
     EXPECT_EQ(h.c.process.text(), "");
     // Every tick raises the widget too.
     EXPECT_EQ(h.desktop.log, std::vector<std::string>{"on top"});
