@@ -2,14 +2,17 @@
 hidden site box and the request for the site's coordinates; and the count the real service
 gives for a site, replaying a real GLM file."""
 
+import math
 import os
+import re
 import shutil
 import ssl
+import subprocess
 import time
 import urllib.request
 
-from e2elib import (SERVER, SERVICE, TEST_CA, WORK, CaseSkipped, case, check, probe, site_query,
-                    start_stub, stop_stub, wait_for)
+from e2elib import (SERVER, SERVICE, TEST_CA, WORK, CaseSkipped, case, check, probe,
+                    site_coordinates, site_query, start_stub, stop_stub, wait_for)
 
 # What the user types, and the site whose coordinates the request must carry. How the table
 # is read is site_table_test's.
@@ -37,9 +40,22 @@ GLM = os.path.join(HERE, "../../../shared/data",
                    "OR_GLM-L2-LCFA_G16_s20233580057000_e20233580057200_c20233580057222.nc")
 STRIKECOUNTD = os.environ.get("E2E_STRIKECOUNTD",
                               os.path.join(HERE, "../../build/native/service/strikecountd"))
-# The flashes within 128 miles of each site, counted one by one on the service's sphere of
-# 3958.8 miles: one lies 0.31 miles beyond KSJT's circle, one 0.12 miles inside KLBB's.
-EXPECTED = {"KSJT": 8, "KLBB": 15}
+# A flash lies 0.31 miles beyond KSJT's 128-mile circle, one 0.12 miles inside KLBB's, so a
+# radius or distance error in either direction shows.
+SITES = ["KSJT", "KLBB"]
+
+
+def flashes_within(path, lat, lon, miles):
+    """The flashes in a GLM file within the distance, counted one by one on the service's
+    sphere of 3958.8 miles; a flash exactly on the radius counts."""
+    data = subprocess.run(["ncdump", "-v", "flash_lat,flash_lon", path], capture_output=True,
+                          text=True, check=True).stdout.split("data:")[1]
+    lats, lons = ([math.radians(float(v)) for v in re.search(name + r" =([^;]*);", data)
+                   .group(1).split(",")] for name in ["flash_lat", "flash_lon"])
+    la, lo = math.radians(float(lat)), math.radians(float(lon))
+    return sum(1 for a, b in zip(lats, lons) if 2 * 3958.8 * math.asin(math.sqrt(
+        math.sin((a - la) / 2) ** 2 + math.cos(la) * math.cos(a) * math.sin((b - lo) / 2) ** 2))
+        <= miles + 1e-9)
 
 
 def service_ready():
@@ -52,9 +68,10 @@ def service_ready():
 
 @case("service")
 def site_count_from_the_real_service_replaying_a_glm_file(s):
-    for need in [GLM, STRIKECOUNTD]:
+    for need in [GLM, STRIKECOUNTD, shutil.which("ncdump") or "ncdump (netcdf-bin)"]:
         if not os.path.exists(need):
             raise CaseSkipped(f"{os.path.normpath(need)} is missing")
+    expected = {site: flashes_within(GLM, *site_coordinates(site), 128) for site in SITES}
     glm_dir = os.path.join(WORK, "glm")
     os.makedirs(glm_dir, exist_ok=True)
     shutil.copy(GLM, glm_dir)
@@ -65,7 +82,7 @@ def site_count_from_the_real_service_replaying_a_glm_file(s):
                 "--bind", "::", "--cert", f"{WORK}/server.crt", "--key", f"{WORK}/server.key",
                 wine=False)
         wait_for(service_ready, 20, "strikecountd to take the file in")
-        for site, count in EXPECTED.items():
+        for site, count in expected.items():
             w = s.start_widget()
             w.type_in_site_box(site)
             w.wait_count(str(count), 10)
