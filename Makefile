@@ -13,6 +13,7 @@ run: build
 
 test: build
 	@start=$$(date +%s); set -o pipefail; \
+	tools/code-lines && \
 	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS) && \
 	$(MAKE) --no-print-directory fuzz && \
 	$(MAKE) --no-print-directory e2e; rc=$$?; \
