@@ -371,6 +371,10 @@ class Session:
         widget = Widget(self.start(EXE, env=env))
         widget.snapshot(wait_ms=20000)
         check(widget.alive(), "the widget ended right after start")
+        # The probe finds the window as soon as it is made, still hidden; it shows a moment
+        # later, once its controls are in place.
+        wait_for(lambda: (widget.snapshot() or {}).get("visible"), 10,
+                 "the widget's window to show")
         return widget
 
     def start_viewer(self, *titles):
