@@ -23,4 +23,4 @@ printf 'lat=%%33%%38&lon=-90.683&distance=5&lat=1' > "$out/corpus/seed-duplicate
 printf 'lat=89.99&lon=180&distance=1000' > "$out/corpus/seed-edge"
 printf '2025-04-07T13:00:21.512Z,31.25,-84.10' > "$out/corpus/seed-feed"
 cd "$out"
-./count_query_fuzz -max_total_time="$seconds" -max_len=512 -timeout=5 -print_final_stats=1 corpus
+./count_query_fuzz -max_total_time="$seconds" -max_len=512 -timeout=5 -print_funcs=0 -print_final_stats=1 corpus
