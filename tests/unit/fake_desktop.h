@@ -20,7 +20,7 @@ inline constexpr const char* kTestService = "https://strikes.test";
 struct FakeWindow {
   std::string title;
   // Called when the title is read, just before it is handed over.
-  std::function<void(FakeWindow&)> beforeTextRead;
+  std::function<void(FakeWindow&)> onTitleRead;
 };
 
 class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, public WindowTitles {
@@ -92,7 +92,7 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   }
   std::string title(WindowRef w) override {
     if (w >= windows.size()) return "";
-    if (windows[w].beforeTextRead) windows[w].beforeTextRead(windows[w]);
+    if (windows[w].onTitleRead) windows[w].onTitleRead(windows[w]);
     return windows[w].title;
   }
 
