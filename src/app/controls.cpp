@@ -52,6 +52,13 @@ Controls::Controls() {
   }
 }
 
+void Controls::attach(ControlObserver* observer) {
+  observer_ = observer;
+  for (const ControlSpec& row : kControlTable) {
+    if (row.kind == ControlKind::Timer && timer(row.id).enabled()) observer->timerChanged(row.id);
+  }
+}
+
 Timer& Controls::timer(ControlId id) {
   if (controlRow(id).kind != ControlKind::Timer) throw std::invalid_argument("not a timer");
   return static_cast<Timer&>((*this)[id]);

@@ -321,6 +321,9 @@ class Controls {
   Controls& operator=(const Controls&) = delete;
 
   void setObserver(ControlObserver* observer) { observer_ = observer; }
+  // Hands the controls to the desktop that shows them: sets the observer and tells it of every
+  // timer that is already running, so that it starts them.
+  void attach(ControlObserver* observer);
   ControlObserver* observer() const { return observer_; }
   Control& operator[](ControlId id) { return *byId_[static_cast<std::size_t>(id)]; }
   const Control& operator[](ControlId id) const { return *byId_[static_cast<std::size_t>(id)]; }

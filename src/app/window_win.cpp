@@ -120,11 +120,7 @@ bool MainWindow::create(Widget& widget) {
   createChildren();
   applyDpi(dpiOf(hwnd_));
 
-  Controls& c = widget.controls();
-  c.setObserver(this);
-  for (const ControlSpec& row : kControlTable) {
-    if (row.kind == ControlKind::Timer && c.timer(row.id).enabled()) timerChanged(row.id);
-  }
+  widget.controls().attach(this);
   return true;
 }
 

@@ -134,8 +134,8 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   std::vector<FakeWindow> windows;
 };
 
-// A widget on a fake desktop, wired as the Win32 adapter wires the real one: the timers that
-// start switched on are scheduled, then the window loads.
+// A widget on a fake desktop, wired as the Win32 adapter wires the real one: the controls are
+// attached, which schedules the timers that start switched on, then the window loads.
 struct Harness {
   FakeDesktop desktop;
   Widget widget{desktop, desktop, desktop, kTestService};
@@ -143,10 +143,7 @@ struct Harness {
 
   explicit Harness(bool load = true) {
     desktop.widget = &widget;
-    c.setObserver(&desktop);
-    for (const ControlSpec& row : kControlTable) {
-      if (row.kind == ControlKind::Timer && c.timer(row.id).enabled()) desktop.timerChanged(row.id);
-    }
+    c.attach(&desktop);
     if (load) widget.load();
     desktop.log.clear();
   }
