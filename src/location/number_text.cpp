@@ -4,14 +4,162 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <system_error>
+#include <cstring>
+#include <string_view>
+#include <vector>
 
-// Both directions go through std::from_chars and std::to_chars, which never consult the C
-// locale: "." is the decimal point whatever the user's number format, and no printf-family
-// call is involved, so the runtime's exponent width plays no part either.
+// Both directions work on the exact value with whole-number arithmetic of their own, so no
+// C locale is ever consulted ("." is the decimal point whatever the user's number format) and
+// the exe carries no general-purpose floating-point conversion tables.
 
 namespace stormtally {
 namespace {
+
+// A whole number of any size, least significant 32-bit word first, without leading zero words.
+class Whole {
+ public:
+  void multiplyAdd(std::uint32_t factor, std::uint32_t add) {
+    std::uint64_t carry = add;
+    for (std::uint32_t& word : words_) {
+      carry += static_cast<std::uint64_t>(word) * factor;
+      word = static_cast<std::uint32_t>(carry);
+      carry >>= 32;
+    }
+    if (carry != 0) words_.push_back(static_cast<std::uint32_t>(carry));
+  }
+  // Multiplies by base^count, base^chunk being the largest power that fits a word.
+  void multiplyByPower(std::uint32_t base, std::int64_t count) {
+    std::uint32_t chunk = 1;
+    int perChunk = 0;
+    while (chunk <= UINT32_MAX / base) chunk *= base, ++perChunk;
+    for (; count >= perChunk; count -= perChunk) multiplyAdd(chunk, 0);
+    while (count-- > 0) multiplyAdd(base, 0);
+  }
+  void shiftLeft(int bits) {
+    if (words_.empty()) return;
+    words_.insert(words_.begin(), static_cast<std::size_t>(bits / 32), 0);
+    if (bits % 32 != 0) multiplyAdd(std::uint32_t{1} << (bits % 32), 0);
+  }
+  void shiftRightOne() {
+    for (std::size_t k = 0; k < words_.size(); ++k) {
+      const std::uint32_t next = k + 1 < words_.size() ? words_[k + 1] : 0;
+      words_[k] = (words_[k] >> 1) | (next << 31);
+    }
+    trim();
+  }
+  // Divides in place and gives the remainder.
+  std::uint32_t divide(std::uint32_t divisor) {
+    std::uint64_t rest = 0;
+    for (std::size_t k = words_.size(); k-- > 0;) {
+      rest = (rest << 32) | words_[k];
+      words_[k] = static_cast<std::uint32_t>(rest / divisor);
+      rest %= divisor;
+    }
+    trim();
+    return static_cast<std::uint32_t>(rest);
+  }
+  // Subtracts `other` when it is not larger and tells whether it did.
+  bool subtractIfFits(const Whole& other) {
+    if (compare(other) < 0) return false;
+    std::int64_t borrow = 0;
+    for (std::size_t k = 0; k < words_.size(); ++k) {
+      borrow +=
+          static_cast<std::int64_t>(words_[k]) - (k < other.words_.size() ? other.words_[k] : 0);
+      words_[k] = static_cast<std::uint32_t>(borrow);
+      borrow = borrow < 0 ? -1 : 0;
+    }
+    trim();
+    return true;
+  }
+  int bitLength() const {
+    if (words_.empty()) return 0;
+    int bits = 32 * static_cast<int>(words_.size() - 1);
+    for (std::uint32_t top = words_.back(); top != 0; top >>= 1) ++bits;
+    return bits;
+  }
+  bool isZero() const { return words_.empty(); }
+
+ private:
+  int compare(const Whole& other) const {
+    if (words_.size() != other.words_.size()) return words_.size() < other.words_.size() ? -1 : 1;
+    for (std::size_t k = words_.size(); k-- > 0;) {
+      if (words_[k] != other.words_[k]) return words_[k] < other.words_[k] ? -1 : 1;
+    }
+    return 0;
+  }
+  void trim() {
+    while (!words_.empty() && words_.back() == 0) words_.pop_back();
+  }
+  std::vector<std::uint32_t> words_;
+};
+
+constexpr std::uint64_t kHiddenBit = std::uint64_t{1} << 52;
+constexpr int kLeastExponent = -1074;  // of the smallest step of a double: 2^-1074
+
+// m * 2^e as a double, where m <= 2^53 and m * 2^e lies on the grid of doubles (m < 2^52
+// only where e is the least exponent); infinity beyond the largest.
+double fromParts(bool negative, std::uint64_t m, int e) {
+  std::uint64_t bits = m;
+  if (m >= kHiddenBit) {
+    bits = (static_cast<std::uint64_t>(e - kLeastExponent + 1) << 52) + (m - kHiddenBit);
+    bits = std::min(bits, std::uint64_t{0x7FF} << 52);
+  }
+  bits |= static_cast<std::uint64_t>(negative) << 63;
+  double value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+// The double nearest to digits * 10^power (ties to even); `digits` begins with a non-zero
+// digit and ends with one.
+double nearestDouble(bool negative, std::string_view digits, std::int64_t power) {
+  const std::int64_t lead = power + static_cast<std::int64_t>(digits.size()) - 1;
+  if (lead > 309) return fromParts(negative, kHiddenBit, 1024);    // at least 1E+310
+  if (lead < -325) return fromParts(negative, 0, kLeastExponent);  // below half the least step
+  // A midpoint between two doubles has at most 767 significant digits, so the digits after
+  // the 800th only tell that the number lies above the first 800; a final 1 tells the same.
+  std::string kept;
+  if (digits.size() > 800) {
+    kept.assign(digits.substr(0, 800)).push_back('1');
+    power += static_cast<std::int64_t>(digits.size()) - 801;
+    digits = kept;
+  }
+  Whole numerator, denominator;
+  denominator.multiplyAdd(0, 1);
+  for (std::size_t k = 0; k < digits.size(); k += 9) {
+    const std::string_view group = digits.substr(k, 9);
+    std::uint32_t value = 0, scale = 1;
+    for (char ch : group) value = value * 10 + static_cast<std::uint32_t>(ch - '0'), scale *= 10;
+    numerator.multiplyAdd(scale, value);
+  }
+  (power >= 0 ? numerator : denominator).multiplyByPower(10, power >= 0 ? power : -power);
+
+  // Scaled by 2^shift, the quotient has 55 or 56 bits: 53 to keep and at least two to round.
+  const int shift = 55 - (numerator.bitLength() - denominator.bitLength());
+  if (shift > 0) numerator.shiftLeft(shift);
+  if (shift < 0) denominator.shiftLeft(-shift);
+  denominator.shiftLeft(55);
+  std::uint64_t quotient = 0;
+  for (int bit = 55; bit >= 0; --bit) {
+    if (numerator.subtractIfFits(denominator)) quotient |= std::uint64_t{1} << bit;
+    denominator.shiftRightOne();
+  }
+  bool sticky = !numerator.isZero();
+
+  int dropped = quotient >> 55 ? 3 : 2;
+  int e = dropped - shift;
+  if (e < kLeastExponent) dropped += kLeastExponent - e, e = kLeastExponent;
+  dropped = std::min(dropped, 60);
+  std::uint64_t m = quotient >> dropped;
+  const bool half = (quotient >> (dropped - 1)) & 1;
+  sticky = sticky || (quotient & ((std::uint64_t{1} << (dropped - 1)) - 1)) != 0;
+  if (half && (sticky || (m & 1) != 0)) ++m;
+  return fromParts(negative, m, e);
+}
+
+std::size_t digitsEnd(std::string_view text, std::size_t from) {
+  return std::min(text.find_first_not_of("0123456789", from), text.size());
+}
 
 // "&H" and "&O" numbers: the longest run of digits of the base, read as a whole number that is
 // never negative. There is no 16- or 32-bit wrap, so "&HFFFF" is 65535 and "&HFFFFFFFF" is
@@ -37,49 +185,43 @@ std::optional<double> radixValue(std::string_view text, int base, int bitsPerDig
   return value;
 }
 
-std::size_t digitsEnd(std::string_view text, std::size_t from) {
-  return std::min(text.find_first_not_of("0123456789", from), text.size());
-}
+}  // namespace
 
-// Sign, digits, optional "." and digits, optional exponent (E or D, optional sign, digits).
-std::optional<double> decimalValue(std::string& text) {
-  const bool signed_ = !text.empty() && (text[0] == '+' || text[0] == '-');
-  const std::size_t start = signed_ ? 1 : 0;
+double leadingDecimal(std::string_view text, std::size_t& length) {
+  const bool negative = !text.empty() && text[0] == '-';
+  const std::size_t start = !text.empty() && (text[0] == '+' || negative) ? 1 : 0;
   const std::size_t pointAt = digitsEnd(text, start);
   const bool point = pointAt < text.size() && text[pointAt] == '.';
   const std::size_t mantissaEnd = point ? digitsEnd(text, pointAt + 1) : pointAt;
-  if (mantissaEnd - start == (point ? 1u : 0u)) return 0.0;  // no digits: no number
-  // from_chars takes "e" for the exponent, and no "+" before the number.
-  if (mantissaEnd < text.size() && (text[mantissaEnd] == 'D' || text[mantissaEnd] == 'd')) {
-    text[mantissaEnd] = 'e';
-  }
-  const char* first = text.data() + (text[0] == '+' ? 1 : 0);
-  double value = 0;
-  const auto [last, ec] = std::from_chars(first, text.data() + text.size(), value);
-  if (ec != std::errc::result_out_of_range) return value;
+  length = 0;
+  if (mantissaEnd - start == (point ? 1u : 0u)) return 0;  // no digits: no number
+  length = mantissaEnd;
 
-  // Beyond the range of a double: too large when the number is at least 1, too small (and then
-  // zero, as the nearest double is) otherwise. The power of ten of the leading non-zero digit
-  // plus the exponent tells which; the exponent saturates at a size no double comes near.
-  const std::string_view mantissa(text.data() + start, mantissaEnd - start);
-  const std::size_t lead = mantissa.find_first_of("123456789");
-  const long intDigits = static_cast<long>(pointAt - start);
-  long power = static_cast<long>(lead) < intDigits ? intDigits - static_cast<long>(lead) - 1
-                                                   : intDigits - static_cast<long>(lead);
-  if (last > text.data() + mantissaEnd) {  // an exponent was read
-    const char* exponent = text.data() + mantissaEnd + 1;
-    exponent += *exponent == '+' ? 1 : 0;
-    long e = 0;
-    if (std::from_chars(exponent, last, e).ec == std::errc::result_out_of_range) {
-      e = *exponent == '-' ? -100000 : 100000;
+  // The exponent counts only with a digit; it saturates at a size that no double comes near.
+  std::int64_t exponent = 0;
+  if (mantissaEnd < text.size() &&
+      std::string_view("EeDd").find(text[mantissaEnd]) != std::string_view::npos) {
+    std::size_t at = mantissaEnd + 1;
+    const bool negativeExponent = at < text.size() && text[at] == '-';
+    if (at < text.size() && (text[at] == '+' || negativeExponent)) ++at;
+    const std::size_t exponentEnd = digitsEnd(text, at);
+    if (exponentEnd > at) length = exponentEnd;
+    for (; at < exponentEnd; ++at) {
+      exponent = std::min<std::int64_t>(exponent * 10 + (text[at] - '0'), 1000000);
     }
-    power += std::clamp(e, -100000L, 100000L);
+    if (negativeExponent) exponent = -exponent;
   }
-  if (power >= 0) return std::nullopt;
-  return text[0] == '-' ? -0.0 : 0.0;
-}
 
-}  // namespace
+  std::string digits(text.substr(start, pointAt - start));
+  if (point) digits += text.substr(pointAt + 1, mantissaEnd - pointAt - 1);
+  std::int64_t power = exponent - static_cast<std::int64_t>(point ? mantissaEnd - pointAt - 1 : 0);
+  const std::size_t last = digits.find_last_not_of('0');
+  if (last == std::string::npos) return negative ? -0.0 : 0.0;
+  power += static_cast<std::int64_t>(digits.size() - last - 1);
+  digits.erase(last + 1);
+  const std::size_t first = digits.find_first_not_of('0');
+  return nearestDouble(negative, std::string_view(digits).substr(first), power);
+}
 
 std::optional<double> answerValue(std::string_view answer) {
   std::string text;
@@ -92,38 +234,63 @@ std::optional<double> answerValue(std::string_view answer) {
     if (kind == 'H' || kind == 'h') return radixValue(std::string_view(text).substr(2), 16, 4);
     if (kind == 'O' || kind == 'o') return radixValue(std::string_view(text).substr(2), 8, 3);
   }
-  return decimalValue(text);
+  std::size_t length = 0;
+  const double value = leadingDecimal(text, length);
+  if (std::isinf(value)) return std::nullopt;
+  return value;
 }
 
-// Fixed notation for 1E-4 <= |x| < 1E15, judged after rounding to 15 significant digits (so
+// The value rounded to 15 significant digits (ties to even), from the exact decimal digits of
+// the double. Fixed notation for 1E-4 <= |x| < 1E15, judged after that rounding (so
 // 999999999999999.9 rounds to "1E+15" and 0.000099999999999999999 to "0.0001"); exponent form
 // outside it, with a mantissa without trailing zeros, "E", a sign, and at least two exponent
 // digits: "1E+15", "1.5E-07", "1E+100". Infinity and NaN, which no typed answer gives, are
 // written "inf", "-inf" and "nan".
 std::string numberText(double value) {
-  if (value == 0) return "0";  // negative zero too
-  char buf[64];
-  if (!std::isfinite(value)) {
-    const auto res = std::to_chars(buf, buf + sizeof buf, value);
-    return std::string(buf, res.ptr);
-  }
-  // d.dddddddddddddde[+-]x...: the value rounded to 15 significant digits.
-  const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
-  const std::string_view sci(buf, static_cast<std::size_t>(res.ptr - buf));
-  const bool negative = sci[0] == '-';
-  const std::size_t mantStart = negative ? 1 : 0;
-  const std::size_t ePos = sci.find('e');
-  std::string digits;
-  for (std::size_t k = mantStart; k < ePos; ++k) {
-    if (sci[k] != '.') digits += sci[k];
-  }
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-  std::size_t expStart = ePos + 1;
-  if (sci[expStart] == '+') ++expStart;
-  int exponent = 0;
-  std::from_chars(sci.data() + expStart, sci.data() + sci.size(), exponent);
-
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  const bool negative = bits >> 63;
   std::string out = negative ? "-" : "";
+  const int biased = static_cast<int>(bits >> 52) & 0x7FF;
+  std::uint64_t m = bits & (kHiddenBit - 1);
+  if (biased == 0x7FF) return m != 0 ? out + "nan" : out + "inf";
+  if (value == 0) return "0";  // negative zero too
+
+  // The double is m * 2^e: exactly whole * 10^power, with power = min(e, 0).
+  int e = kLeastExponent;
+  if (biased != 0) m |= kHiddenBit, e = biased + kLeastExponent - 1;
+  Whole whole;
+  whole.multiplyAdd(0, static_cast<std::uint32_t>(m >> 32));
+  whole.shiftLeft(32);
+  whole.multiplyAdd(1, static_cast<std::uint32_t>(m));
+  if (e >= 0) whole.shiftLeft(e);
+  if (e < 0) whole.multiplyByPower(5, -e);
+  std::string digits;
+  while (!whole.isZero()) {
+    std::uint32_t group = whole.divide(1000000000);
+    for (int k = 0; k < 9; ++k) digits += static_cast<char>('0' + group % 10), group /= 10;
+  }
+  digits.erase(digits.find_last_not_of('0') + 1);
+  std::reverse(digits.begin(), digits.end());
+  int exponent = static_cast<int>(digits.size()) - 1 + std::min(e, 0);
+
+  if (digits.size() > 15) {
+    const bool beyondHalf = digits.find_first_not_of('0', 16) != std::string::npos;
+    const char next = digits[15];
+    digits.erase(15);
+    if (next > '5' || (next == '5' && (beyondHalf || (digits.back() - '0') % 2 != 0))) {
+      std::size_t k = digits.size();
+      while (k > 0 && digits[k - 1] == '9') digits[--k] = '0';
+      if (k == 0) {
+        digits.insert(digits.begin(), '1');
+        ++exponent;
+      } else {
+        ++digits[k - 1];
+      }
+    }
+  }
+  digits.erase(std::max<std::size_t>(digits.find_last_not_of('0') + 1, 1));
+
   if (exponent >= -4 && exponent < 15) {
     if (exponent >= 0) {
       const std::size_t intLen = static_cast<std::size_t>(exponent) + 1;
@@ -149,10 +316,9 @@ std::string numberText(double value) {
   }
   out += exponent < 0 ? "E-" : "E+";
   const int magnitude = exponent < 0 ? -exponent : exponent;
-  if (magnitude < 10) out += '0';
-  char expBuf[8];
-  const auto expRes = std::to_chars(expBuf, expBuf + sizeof expBuf, magnitude);
-  out.append(expBuf, expRes.ptr);
+  if (magnitude >= 100) out += static_cast<char>('0' + magnitude / 100);
+  out += static_cast<char>('0' + magnitude / 10 % 10);
+  out += static_cast<char>('0' + magnitude % 10);
   return out;
 }
 

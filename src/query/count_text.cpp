@@ -1,8 +1,9 @@
 #include "query/count_text.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
+
+#include "location/number_text.h"
 
 namespace stormtally {
 namespace {
@@ -36,12 +37,16 @@ bool isPlainNumber(std::string_view s) {
   return i == s.size();
 }
 
-// Reads a number independently of the user's locale, so a decimal comma never matters.
+// Reads a number independently of the user's locale, so a decimal comma never matters. A
+// number beyond the range of a double, or one too small for it that would read as zero, is
+// not a count.
 std::optional<double> readClassic(std::string_view s) {
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  double value = 0;
-  const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (error != std::errc() || end != s.data() + s.size()) return std::nullopt;
+  std::size_t length = 0;
+  const double value = leadingDecimal(s, length);
+  if (!std::isfinite(value)) return std::nullopt;
+  if (value == 0 && s.substr(0, s.find_first_of("eE")).find_first_of("123456789") != s.npos) {
+    return std::nullopt;
+  }
   return value;
 }
 
@@ -52,7 +57,7 @@ std::optional<std::string> countFromBody(std::string_view body) {
   while (!body.empty() && isBlank(body.back())) body.remove_suffix(1);
   if (!isPlainNumber(body)) return std::nullopt;
   const std::optional<double> value = readClassic(body);
-  if (!value || !std::isfinite(*value)) return std::nullopt;
+  if (!value) return std::nullopt;
   const double floored = std::floor(*value);
   // 2^63 is exactly representable; anything at or above it does not fit.
   if (floored < -9223372036854775808.0 || floored >= 9223372036854775808.0) return std::nullopt;

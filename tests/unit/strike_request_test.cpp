@@ -37,7 +37,7 @@ TEST(CountText, BodyToCaption) {
       {"-9223372036854775808", "-9223372036854775808"},
       {"9223372036854774784", "9223372036854774784"}};
   for (const char* body : {"abc", "", "   ", "12 apples", "12,5", "1 2", "1e300", "-1e19", "1e400",
-                           "inf", "nan", "0x10", "1e", "-", ".", "<html>503</html>",
+                           "1e-400", "inf", "nan", "0x10", "1e", "-", ".", "<html>503</html>",
                            "9223372036854775807"}) {
     EXPECT_EQ(countFromBody(body), std::nullopt) << '"' << body << '"';
   }
