@@ -1,12 +1,24 @@
 #include "app/controls.h"
 
-#include <stdexcept>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
 
 namespace stormtally {
+namespace {
+
+// The fields and the control table disagree: a fault of the build that every test making the
+// controls meets at once. The program names it and ends rather than run with a field missing.
+[[noreturn]] void tableFault(const char* what, const char* name) {
+  for (const char* part : {"control table fault: ", what, " ", name, "\n"})
+    std::fputs(part, stderr);
+  std::abort();
+}
+
+}  // namespace
 
 Control::Control(Controls& owner, ControlId id, ControlKind kind) : owner_(owner), id_(id) {
-  if (controlRow().kind != kind)
-    throw std::logic_error(std::string("wrong kind of field: ") + controlRow().name);
+  if (controlRow().kind != kind) tableFault("wrong kind of field:", controlRow().name);
   owner.byId_[static_cast<std::size_t>(id)] = this;
 }
 
@@ -47,7 +59,7 @@ void Timer::setEnabled(bool enabled) {
 Controls::Controls() {
   for (const ControlSpec& row : kControlTable) {
     if (!byId_[static_cast<std::size_t>(row.id)]) {
-      throw std::logic_error(std::string("no field for control ") + row.name);
+      tableFault("no field for control", row.name);
     }
   }
 }
@@ -60,7 +72,7 @@ void Controls::attach(ControlObserver* observer) {
 }
 
 Timer& Controls::timer(ControlId id) {
-  if (controlRow(id).kind != ControlKind::Timer) throw std::invalid_argument("not a timer");
+  if (controlRow(id).kind != ControlKind::Timer) tableFault("not a timer:", controlRow(id).name);
   return static_cast<Timer&>((*this)[id]);
 }
 
