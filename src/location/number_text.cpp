@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -117,7 +118,8 @@ double nearestDouble(bool negative, std::string_view digits, std::int64_t power)
   if (lead > 309) return fromParts(negative, kHiddenBit, 1024);    // at least 1E+310
   if (lead < -325) return fromParts(negative, 0, kLeastExponent);  // below half the least step
   // A midpoint between two doubles has at most 767 significant digits, so the digits after
-  // the 800th only tell that the number lies above the first 800; a final 1 tells the same.
+  // the 800th (the last of which is not 0) only tell that the number lies above its first
+  // 800, and rounds as they do followed by a 1.
   std::string kept;
   if (digits.size() > 800) {
     kept.assign(digits.substr(0, 800)).push_back('1');
@@ -146,6 +148,8 @@ double nearestDouble(bool negative, std::string_view digits, std::int64_t power)
   }
   bool sticky = !numerator.isZero();
 
+  // 53 bits are kept, fewer below the normal range where every step is 2^-1074; the dropped
+  // bits and the remainder round the last kept one, a tie to even.
   int dropped = quotient >> 55 ? 3 : 2;
   int e = dropped - shift;
   if (e < kLeastExponent) dropped += kLeastExponent - e, e = kLeastExponent;
