@@ -6,7 +6,7 @@ NATIVE := build/native
 WIN := build/mingw32
 JOBS ?= 2
 
-.PHONY: run test deps build native windows unit fuzz e2e bench clean
+.PHONY: run test deps build native windows unit fuzz e2e bench clean package-service test-service-ops
 
 run: build
 	tools/run.sh $(NATIVE) $(WIN)
@@ -15,6 +15,7 @@ test: build
 	@start=$$(date +%s); set -o pipefail; \
 	tools/code-lines && \
 	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS) && \
+	$(MAKE) --no-print-directory test-service-ops && \
 	$(MAKE) --no-print-directory fuzz && \
 	$(MAKE) --no-print-directory e2e; rc=$$?; \
 	echo "make test took $$(( $$(date +%s) - start )) s"; exit $$rc
@@ -45,6 +46,16 @@ e2e: windows
 	@cmake --preset native >/dev/null
 	@cmake --build --preset native --target strikecountd
 	@if [ -x tests/e2e/run.sh ]; then tests/e2e/run.sh $(WIN); fi
+
+# strikecountd as a Debian package: build/package/strikecountd_<version>_<arch>.deb
+package-service:
+	@cmake --preset native >/dev/null
+	@cmake --build --preset native --target strikecountd
+	@service/deploy/package.sh $(NATIVE) build/package
+
+# The service in production on loopback: package, GLM sync, certificate reload, drain, HAProxy.
+test-service-ops: package-service
+	service/tests/ops_test.py $(NATIVE) build/package
 
 bench: build
 	@tools/install-deps.sh bench

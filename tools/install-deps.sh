@@ -15,6 +15,8 @@ packages=(
   iproute2 util-linux openssl ca-certificates
   # the strike-count service
   libboost-dev nlohmann-json3-dev libcli11-dev libnetcdf-dev libssl-dev netcdf-bin curl
+  # its Debian package, GLM sync and load balancer (the sync test also takes s3rver from npm)
+  libsystemd-dev pkg-config help2man lintian fakeroot dpkg-dev systemd rclone haproxy
 )
 # `tools/install-deps.sh bench` adds what the benchmarks compare against and load with.
 if [[ ${1:-} == bench ]]; then

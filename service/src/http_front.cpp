@@ -13,6 +13,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <thread>
@@ -34,7 +35,29 @@ struct Shared {
   HttpHooks hooks;
   HttpLimits limits;
   std::atomic<std::size_t> connections{0};
+  // Requests begun (first bytes read) and not yet answered; a drain waits for them.
+  std::atomic<int> in_flight{0};
+  std::atomic<bool> draining{false};
 };
+
+std::shared_ptr<ssl::context> MakeTlsContext(const std::string& cert_chain_file,
+                                             const std::string& key_file) {
+  auto context = std::make_shared<ssl::context>(ssl::context::tls_server);
+  context->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
+                       ssl::context::no_sslv3 | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 |
+                       ssl::context::single_dh_use);
+  SSL_CTX_set_min_proto_version(context->native_handle(), TLS1_2_VERSION);
+  beast::error_code ec;
+  context->use_certificate_chain_file(cert_chain_file, ec);
+  if (ec)
+    throw std::runtime_error("cannot load certificate " + cert_chain_file + ": " + ec.message());
+  context->use_private_key_file(key_file, ssl::context::pem, ec);
+  if (ec) throw std::runtime_error("cannot load private key " + key_file + ": " + ec.message());
+  if (SSL_CTX_check_private_key(context->native_handle()) != 1) {
+    throw std::runtime_error("private key " + key_file + " does not match " + cert_chain_file);
+  }
+  return context;
+}
 
 // One client connection; Derived supplies stream(), Begin() and Close().
 template <class Derived>
@@ -47,6 +70,7 @@ class Session {
     if (shared_->hooks.connections) shared_->hooks.connections(+1);
   }
   ~Session() {
+    Answered();
     shared_->connections.fetch_sub(1);
     if (shared_->hooks.connections) shared_->hooks.connections(-1);
   }
@@ -75,6 +99,10 @@ class Session {
 
   // The whole request must now arrive within the request time, however it trickles in.
   void ReadRest() {
+    if (!busy_) {
+      busy_ = true;
+      shared_->in_flight.fetch_add(1);
+    }
     lowest().expires_after(shared_->limits.request_timeout);
     http::async_read(self().stream(), buffer_, *parser_,
                      beast::bind_front_handler(&Session::OnRead, self().shared_from_this()));
@@ -130,7 +158,7 @@ class Session {
       response_.body() = reply.body;
       response_.prepare_payload();
     }
-    response_.keep_alive(keep_alive);
+    response_.keep_alive(keep_alive && !shared_->draining.load());
     if (shared_->hooks.answered) {
       shared_->hooks.answered(reply.status,
                               std::chrono::duration<double>(Clock::now() - started).count());
@@ -140,7 +168,13 @@ class Session {
                       beast::bind_front_handler(&Session::OnWrite, self().shared_from_this()));
   }
 
+  void Answered() {
+    if (busy_) shared_->in_flight.fetch_sub(1);
+    busy_ = false;
+  }
+
   void OnWrite(beast::error_code ec, std::size_t) {
+    Answered();
     if (ec || !response_.keep_alive()) return self().Close();
     ReadRequest();
   }
@@ -149,6 +183,7 @@ class Session {
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   http::response<http::string_body> response_;
+  bool busy_ = false;
 };
 
 class PlainSession : public Session<PlainSession>,
@@ -173,8 +208,12 @@ class PlainSession : public Session<PlainSession>,
 
 class TlsSession : public Session<TlsSession>, public std::enable_shared_from_this<TlsSession> {
  public:
-  TlsSession(tcp::socket&& socket, ssl::context& context, std::shared_ptr<Shared> shared)
-      : Session(std::move(shared)), stream_(std::move(socket), context) {}
+  // The session keeps its context alive: a reload may replace the listener's meanwhile.
+  TlsSession(tcp::socket&& socket, std::shared_ptr<ssl::context> context,
+             std::shared_ptr<Shared> shared)
+      : Session(std::move(shared)),
+        context_(std::move(context)),
+        stream_(std::move(socket), *context_) {}
   beast::ssl_stream<beast::tcp_stream>& stream() { return stream_; }
   void Begin() {
     net::dispatch(stream_.get_executor(),
@@ -194,17 +233,18 @@ class TlsSession : public Session<TlsSession>, public std::enable_shared_from_th
                               if (!ec) self->ReadRequest();
                             });
   }
+  std::shared_ptr<ssl::context> context_;
   beast::ssl_stream<beast::tcp_stream> stream_;
 };
 
 class Listener : public std::enable_shared_from_this<Listener> {
  public:
-  Listener(net::io_context& io, std::shared_ptr<Shared> shared, ssl::context* tls)
+  Listener(net::io_context& io, std::shared_ptr<Shared> shared, std::shared_ptr<ssl::context> tls)
       : io_(io),
         acceptor_(net::make_strand(io)),
         retry_(io),
         shared_(std::move(shared)),
-        tls_(tls) {}
+        tls_(std::move(tls)) {}
 
   std::uint16_t Open(const std::string& address, std::uint16_t port) {
     beast::error_code ec;
@@ -220,6 +260,19 @@ class Listener : public std::enable_shared_from_this<Listener> {
                                ec.message());
     }
     return acceptor_.local_endpoint().port();
+  }
+
+  bool tls() const { return tls_ != nullptr; }
+  void SetTls(std::shared_ptr<ssl::context> tls) {
+    std::lock_guard<std::mutex> guard(tls_mutex_);
+    tls_ = std::move(tls);
+  }
+  // Closes the listening socket, so that new connections are refused.
+  void Close() {
+    net::dispatch(acceptor_.get_executor(), [self = shared_from_this()] {
+      beast::error_code ignored;
+      self->acceptor_.close(ignored);
+    });
   }
 
   void Accept() {
@@ -242,8 +295,11 @@ class Listener : public std::enable_shared_from_this<Listener> {
       socket.close(ignored);
     } else {
       socket.set_option(tcp::no_delay(true), ec);
-      if (tls_) {
-        std::make_shared<TlsSession>(std::move(socket), *tls_, shared_)->Begin();
+      std::unique_lock<std::mutex> guard(tls_mutex_);
+      auto tls = tls_;
+      guard.unlock();
+      if (tls) {
+        std::make_shared<TlsSession>(std::move(socket), std::move(tls), shared_)->Begin();
       } else {
         std::make_shared<PlainSession>(std::move(socket), shared_)->Begin();
       }
@@ -255,7 +311,8 @@ class Listener : public std::enable_shared_from_this<Listener> {
   tcp::acceptor acceptor_;
   net::steady_timer retry_;
   std::shared_ptr<Shared> shared_;
-  ssl::context* tls_;
+  std::mutex tls_mutex_;
+  std::shared_ptr<ssl::context> tls_;
 };
 
 }  // namespace
@@ -264,7 +321,6 @@ struct HttpFront::Impl {
   net::io_context io;
   std::optional<net::executor_work_guard<net::io_context::executor_type>> work;
   std::shared_ptr<Shared> shared = std::make_shared<Shared>();
-  std::vector<std::unique_ptr<ssl::context>> tls_contexts;
   std::vector<std::shared_ptr<Listener>> listeners;
   std::vector<std::thread> threads;
 };
@@ -289,24 +345,10 @@ std::uint16_t HttpFront::ListenPlain(const std::string& address, std::uint16_t p
 std::uint16_t HttpFront::ListenTls(const std::string& address, std::uint16_t port,
                                    const std::string& cert_chain_file,
                                    const std::string& key_file) {
-  auto context = std::make_unique<ssl::context>(ssl::context::tls_server);
-  context->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
-                       ssl::context::no_sslv3 | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 |
-                       ssl::context::single_dh_use);
-  SSL_CTX_set_min_proto_version(context->native_handle(), TLS1_2_VERSION);
-  beast::error_code ec;
-  context->use_certificate_chain_file(cert_chain_file, ec);
-  if (ec)
-    throw std::runtime_error("cannot load certificate " + cert_chain_file + ": " + ec.message());
-  context->use_private_key_file(key_file, ssl::context::pem, ec);
-  if (ec) throw std::runtime_error("cannot load private key " + key_file + ": " + ec.message());
-  if (SSL_CTX_check_private_key(context->native_handle()) != 1) {
-    throw std::runtime_error("private key " + key_file + " does not match " + cert_chain_file);
-  }
-  auto listener = std::make_shared<Listener>(impl_->io, impl_->shared, context.get());
+  auto listener = std::make_shared<Listener>(impl_->io, impl_->shared,
+                                             MakeTlsContext(cert_chain_file, key_file));
   const std::uint16_t bound = listener->Open(address, port);
   listener->Accept();
-  impl_->tls_contexts.push_back(std::move(context));
   impl_->listeners.push_back(listener);
   return bound;
 }
@@ -325,6 +367,29 @@ void HttpFront::Start(int threads) {
       }
     });
   }
+}
+
+std::string HttpFront::ReloadTls(const std::string& cert_chain_file, const std::string& key_file) {
+  std::shared_ptr<ssl::context> context;
+  try {
+    context = MakeTlsContext(cert_chain_file, key_file);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  for (auto& listener : impl_->listeners) {
+    if (listener->tls()) listener->SetTls(context);
+  }
+  return "";
+}
+
+void HttpFront::Drain(std::chrono::milliseconds limit) {
+  impl_->shared->draining = true;
+  for (auto& listener : impl_->listeners) listener->Close();
+  const auto deadline = Clock::now() + limit;
+  while (impl_->shared->in_flight.load() > 0 && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  Stop();
 }
 
 void HttpFront::Stop() {

@@ -54,7 +54,14 @@ class HttpFront {
   std::uint16_t ListenTls(const std::string& address, std::uint16_t port,
                           const std::string& cert_chain_file, const std::string& key_file);
 
+  // Loads a new certificate chain and key for connections accepted from now on; open ones keep
+  // theirs. Returns "" or, when the pair cannot be used, why (the old pair stays in use).
+  std::string ReloadTls(const std::string& cert_chain_file, const std::string& key_file);
+
   void Start(int threads);
+  // Refuses new connections, answers the requests already begun (each with Connection: close)
+  // for at most `limit`, then stops.
+  void Drain(std::chrono::milliseconds limit);
   void Stop();
 
  private:

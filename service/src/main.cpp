@@ -17,13 +17,29 @@
 #include "sources.h"
 #include "strike_service.h"
 
+#ifdef STRIKECOUNTD_SYSTEMD
+#include <systemd/sd-daemon.h>
+#endif
+
 using namespace strikecount;
 
 namespace {
 
 std::atomic<int> g_signal{0};
+std::atomic<bool> g_reload{false};
 void OnSignal(int sig) {
-  g_signal = sig;
+  if (sig == SIGHUP) {
+    g_reload = true;
+  } else {
+    g_signal = sig;
+  }
+}
+
+// Tells systemd (Type=notify) about readiness, reloads and stopping; nothing elsewhere.
+void Notify([[maybe_unused]] const char* state) {
+#ifdef STRIKECOUNTD_SYSTEMD
+  sd_notify(0, state);
+#endif
 }
 
 bool ParseLatLon(const std::string& text, double& lat, double& lon) {
@@ -51,6 +67,10 @@ int main(int argc, char** argv) {
   std::size_t max_flashes = 2'000'000, max_connections = 1024;
   int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
+  app.set_version_flag("--version", "strikecountd " STRIKECOUNTD_VERSION);
+  app.set_config("--config", "",
+                 "read flags from this file, one `name = value` a line (e.g. platform = G19); "
+                 "flags on the command line win");
   app.add_option("--https-port", https_port, "HTTPS port; 0 turns HTTPS off")
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
@@ -77,8 +97,8 @@ int main(int argc, char** argv) {
                  "counts twice")
       ->capture_default_str();
   app.add_option("--glm-reader", glm_reader,
-                 "the program that reads each GLM file (strikecountd-glm-reader)")
-      ->capture_default_str();
+                 "the program that reads each GLM file (default: strikecountd-glm-reader in "
+                 "strikecountd's own folder)");
   app.add_option("--poll-seconds", poll_seconds, "how often to look into --glm-dir")
       ->capture_default_str()
       ->check(CLI::Range(0.1, 3600.0));
@@ -87,7 +107,9 @@ int main(int argc, char** argv) {
       "strike feed: a growing file of time,lat,lon lines (CSV or NDJSON), or - for standard input");
   auto* demo_opt = app.add_option("--demo", demo, "SIMULATED thunderstorms near LAT,LON");
   app.add_option("--demo-seed", demo_seed, "random seed of the demo storms")->capture_default_str();
-  app.add_option("--clock", clock_text, "system | newest-data | fixed:YYYY-MM-DDThh:mm:ssZ")
+  app.add_option("--clock", clock_text,
+                 "system | newest-data | fixed:YYYY-MM-DDThh:mm:ssZ | from:YYYY-MM-DDThh:mm:ssZ "
+                 "(the system clock, set to that time at start)")
       ->capture_default_str();
   app.add_option("--max-flashes", max_flashes, "cap on flashes held; beyond it the oldest go")
       ->capture_default_str()
@@ -151,6 +173,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
+  std::signal(SIGHUP, OnSignal);
 
   StrikeService service(options);
   HttpHooks hooks;
@@ -202,14 +225,28 @@ int main(int argc, char** argv) {
   LogInfo(summary);
   source->Start();
   front.Start(threads);
+  Notify("READY=1");
 
   while (g_signal == 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     static int ticks = 0;
-    if (++ticks % 4 == 0) service.Maintain();
+    if (++ticks % 10 == 0) service.Maintain();
+    if (g_reload.exchange(false) && https_port != 0) {
+      // Renewed certificates: connections accepted from now on get the new pair.
+      Notify("RELOADING=1");
+      const std::string problem = front.ReloadTls(cert, key);
+      if (problem.empty()) {
+        LogInfo("reloaded certificate " + cert + " and key " + key);
+      } else {
+        LogError("certificate reload refused, keeping the previous pair: " + problem);
+      }
+      Notify("READY=1");
+    }
   }
-  LogInfo("stopping on signal " + std::to_string(g_signal.load()));
-  front.Stop();
+  // Answer what has begun, refuse what is new, and be gone well within 5 s.
+  LogInfo("stopping on signal " + std::to_string(g_signal.load()) + ": draining");
+  Notify("STOPPING=1");
+  front.Drain(std::chrono::milliseconds(3500));
   source->Stop();
   return 0;
 }

@@ -35,6 +35,8 @@ const char* ClockName(ClockSetting::Kind kind) {
       return "fixed";
     case ClockSetting::Kind::kNewestData:
       return "newest-data";
+    case ClockSetting::Kind::kFrom:
+      return "from";
   }
   return "?";
 }
@@ -55,18 +57,32 @@ std::optional<ClockSetting> ParseClockSetting(std::string_view text) {
     setting.kind = ClockSetting::Kind::kNewestData;
     return setting;
   }
-  const std::string_view prefix = "fixed:";
-  if (text.substr(0, prefix.size()) == prefix) {
+  for (const auto& [prefix, kind] :
+       {std::pair{std::string_view("fixed:"), ClockSetting::Kind::kFixed},
+        std::pair{std::string_view("from:"), ClockSetting::Kind::kFrom}}) {
+    if (text.substr(0, prefix.size()) != prefix) continue;
     const auto t = ParseIso8601(text.substr(prefix.size()));
     if (!t) return std::nullopt;
-    setting.kind = ClockSetting::Kind::kFixed;
+    setting.kind = kind;
     setting.fixed = *t;
     return setting;
   }
   return std::nullopt;
 }
 
-StrikeService::StrikeService(ServiceOptions options) : options_(std::move(options)) {}
+namespace {
+// A "from" clock runs like the system clock from the time it names.
+ServiceOptions StartClock(ServiceOptions options) {
+  if (options.clock.kind == ClockSetting::Kind::kFrom) {
+    const auto wall = options.wall_clock;
+    const TimeMs shift = options.clock.fixed - wall();
+    options.wall_clock = [wall, shift] { return wall() + shift; };
+  }
+  return options;
+}
+}  // namespace
+
+StrikeService::StrikeService(ServiceOptions options) : options_(StartClock(std::move(options))) {}
 
 std::optional<TimeMs> StrikeService::NewestData() const {
   const TimeMs t = newest_data_.load();
@@ -80,6 +96,7 @@ TimeMs StrikeService::Now() const {
     case ClockSetting::Kind::kNewestData:
       return NewestData().value_or(options_.wall_clock());
     case ClockSetting::Kind::kSystem:
+    case ClockSetting::Kind::kFrom:
       break;
   }
   return options_.wall_clock();
@@ -156,7 +173,9 @@ bool StrikeService::Fresh(std::string* reason) const {
           std::string("no data received yet from the ") + SourceName(options_.source) + " source";
     return false;
   }
-  if (options_.clock.kind != ClockSetting::Kind::kSystem || options_.stale_after <= 0) return true;
+  const bool runs = options_.clock.kind == ClockSetting::Kind::kSystem ||
+                    options_.clock.kind == ClockSetting::Kind::kFrom;
+  if (!runs || options_.stale_after <= 0) return true;
   const TimeMs age = options_.wall_clock() - *newest;
   if (age > options_.stale_after) {
     if (reason) {

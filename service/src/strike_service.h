@@ -17,12 +17,14 @@
 namespace strikecount {
 
 // Where "now" comes from. Replays of old files and tests need a clock that can be set.
+// kFrom is the system clock set back or forward so that it reads `fixed` at start-up: it runs
+// and goes stale like the system clock, over old files (rehearsals of a live feed).
 struct ClockSetting {
-  enum class Kind { kSystem, kFixed, kNewestData };
+  enum class Kind { kSystem, kFixed, kNewestData, kFrom };
   Kind kind = Kind::kSystem;
   TimeMs fixed = 0;
 };
-// "system", "newest-data" or "fixed:<ISO 8601>".
+// "system", "newest-data", "fixed:<ISO 8601>" or "from:<ISO 8601>".
 std::optional<ClockSetting> ParseClockSetting(std::string_view text);
 
 enum class SourceKind { kGlm, kFeed, kDemo };

@@ -93,4 +93,5 @@ TEST(FeedLine, ReadsCsvAndNdjsonFlashesAndHeartbeatsAndRefusesNonsenseAndImpossi
   EXPECT_FALSE(ParseCfTimeUnits("fortnights since 2018-07-02 04:33:00.000"));
   EXPECT_EQ(ParseClockSetting("fixed:2025-04-07T13:00:00Z")->fixed, kNow);
   EXPECT_FALSE(ParseClockSetting("fixed:yesterday"));
+  EXPECT_EQ(ParseClockSetting("from:2025-04-07T13:00:00Z")->kind, ClockSetting::Kind::kFrom);
 }
