@@ -209,25 +209,32 @@ def xdo(*args):
 
 
 def focus_window(name="^x$", timeout=5):
-    """Gives the X keyboard focus to a mapped window whose title matches: without a window
-    manager nobody else does, and keys would go to whatever lies under the pointer."""
-    def focused():
+    """Gives the keyboard to a mapped window whose title matches, as a user does: unless the
+    window manager already holds it active, a click into it near its top-left corner, where
+    the widget shows only its background."""
+    def active():
         found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
                                capture_output=True, text=True, timeout=30).stdout.split()
-        return any(subprocess.run(["xdotool", "windowfocus", wid], capture_output=True,
-                                  timeout=30).returncode == 0 for wid in found)
+        now = subprocess.run(["xdotool", "getactivewindow"], capture_output=True, text=True,
+                             timeout=30).stdout.strip()
+        if found and now not in found:
+            xdo("mousemove", "--window", found[0], 6, 6, "click", 1)
+        return now in found
 
-    wait_for(focused, timeout, f"a mapped window named {name!r} to take the keyboard focus")
+    wait_for(active, timeout, f"a mapped window named {name!r} to be active", interval=0.3)
 
 
 def key(*keys, to="^x$"):
-    focus_window(to)
+    """Keys for the window titled `to`, or with to=None for whatever holds the keyboard."""
+    if to:
+        focus_window(to)
     xdo("key", "--delay", "60", *keys)
 
 
-def type_text(text, to="^x$"):
-    focus_window(to)
-    xdo("type", "--delay", "80", "--", text)
+def type_text(text, to="^x$", delay=80):
+    if to:
+        focus_window(to)
+    xdo("type", "--delay", delay, "--", text)
 
 
 def mouse_to(x, y):
