@@ -369,7 +369,7 @@ class Session:
     def start(self, exe, *args, env=None, wine=True):
         out = open(os.path.join(WORK, f"{self.name}.{os.path.basename(exe)}.log"), "a")
         proc = subprocess.Popen(["wine", exe, *args] if wine else [exe, *args],
-                                cwd=os.path.dirname(exe), stdout=out, stderr=out,
+                                cwd=os.path.dirname(exe) or None, stdout=out, stderr=out,
                                 stdin=subprocess.DEVNULL, env={**ENV, **(env or {})})
         self.procs.append(proc)
         return proc
@@ -387,11 +387,18 @@ class Session:
     def start_viewer(self, *titles):
         """A stand-in radar viewer with one top-level window per title (see its source)."""
         proc = self.start(wine_path("st_viewer_windows.exe"), *titles)
-        plain = [t.split(":", 1)[1] if t.startswith(("hidden:", "minimised:")) else t
+        plain = [t.split(":", 1)[1] if t.startswith(("hidden:", "minimised:", "fullscreen:"))
+                 else t
                  for t in titles]
         wait_for(lambda: all(probe("StViewerWindow", t) for t in plain), 20,
                  f"viewer windows {titles}")
         return proc
+
+    def busy_core(self, seconds=60):
+        """Keeps one CPU core busy, as other work on a user's machine does, for at most
+        `seconds` or until the case ends."""
+        self.procs.append(subprocess.Popen(["python3", "-c", "import time\nend = time.monotonic()"
+                                            f" + {seconds}\nwhile time.monotonic() < end: pass"]))
 
     def close(self):
         for proc in self.procs:
