@@ -387,9 +387,8 @@ class Session:
     def start_viewer(self, *titles):
         """A stand-in radar viewer with one top-level window per title (see its source)."""
         proc = self.start(wine_path("st_viewer_windows.exe"), *titles)
-        plain = [t.split(":", 1)[1] if t.startswith(("hidden:", "minimised:", "fullscreen:"))
-                 else t
-                 for t in titles]
+        marked = ("hidden:", "minimised:", "fullscreen:")
+        plain = [t.split(":", 1)[1] if t.startswith(marked) else t for t in titles]
         wait_for(lambda: all(probe("StViewerWindow", t) for t in plain), 20,
                  f"viewer windows {titles}")
         return proc
@@ -397,8 +396,8 @@ class Session:
     def busy_core(self, seconds=60):
         """Keeps one CPU core busy, as other work on a user's machine does, for at most
         `seconds` or until the case ends."""
-        self.procs.append(subprocess.Popen(["python3", "-c", "import time\nend = time.monotonic()"
-                                            f" + {seconds}\nwhile time.monotonic() < end: pass"]))
+        loop = f"import time\nend = time.time() + {seconds}\nwhile time.time() < end: pass"
+        self.procs.append(subprocess.Popen(["python3", "-c", loop]))
 
     def close(self):
         for proc in self.procs:

@@ -80,19 +80,14 @@ BOOL CALLBACK addChild(HWND child, LPARAM param) {
   return TRUE;
 }
 
-// The titles of the visible top-level windows above `top`, in EnumWindows order: the Z order,
-// front first.
-struct Above {
-  HWND top;
-  std::string titles;
-};
-
+// Adds the title of a visible top-level window above `first` to `second`, in EnumWindows order:
+// the Z order, front first.
 BOOL CALLBACK addAbove(HWND w, LPARAM param) {
-  auto* above = reinterpret_cast<Above*>(param);
-  if (w == above->top) return FALSE;
+  auto* above = reinterpret_cast<std::pair<HWND, std::string>*>(param);
+  if (w == above->first) return FALSE;
   wchar_t title[256] = {};
   InternalGetWindowText(w, title, 256);
-  if (IsWindowVisible(w)) above->titles += (above->titles.empty() ? "" : ", ") + json(title);
+  if (IsWindowVisible(w)) above->second += (above->second.empty() ? "" : ", ") + json(title);
   return TRUE;
 }
 
@@ -142,7 +137,7 @@ int wmain(int argc, wchar_t** argv) {
   HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
   K32GetProcessMemoryInfo(process, &memory, sizeof memory);
   CloseHandle(process);
-  Above above{top, ""};
+  std::pair<HWND, std::string> above{top, ""};
   EnumWindows(addAbove, reinterpret_cast<LPARAM>(&above));
   wchar_t decimal[8] = {};
   GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, decimal, 8);
@@ -154,7 +149,7 @@ int wmain(int argc, wchar_t** argv) {
       ", \"children\": [" + children +
       "], \"focus\": " + (gui.hwndFocus ? "{" + textFields(gui.hwndFocus) + "}" : "null") +
       ", \"peak_working_set\": " + std::to_string(memory.PeakWorkingSetSize) +
-      ", \"decimal\": " + json(decimal) + ", \"above\": [" + above.titles +
+      ", \"decimal\": " + json(decimal) + ", \"above\": [" + above.second +
       "], \"foreground\": " + std::to_string(reinterpret_cast<ULONG_PTR>(GetForegroundWindow())) +
       "}\n";
   std::fputs(out.c_str(), stdout);

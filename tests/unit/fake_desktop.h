@@ -30,13 +30,11 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   // A raise followed by one that shows the window is the always-on-top step, logged as one
   // entry: "on top", or "on top, activating" when its first raise may take the keyboard.
   void raiseAboveAll(Raise how) override {
-    const bool step = how == Raise::ShowWithoutActivating && !log.empty() &&
-                      (log.back() == "raise" || log.back() == "raise, activating");
-    if (step) log.back().replace(0, 5, "on top");
-    if (!step) {
-      log.push_back(how == Raise::MayActivate         ? "raise, activating"
-                    : how == Raise::WithoutActivating ? "raise"
-                                                      : "show");
+    const char* names[] = {"raise, activating", "raise", "show"};
+    if (how == Raise::ShowWithoutActivating && !log.empty() && log.back().rfind("raise", 0) == 0) {
+      log.back().replace(0, 5, "on top");
+    } else {
+      log.push_back(names[static_cast<int>(how)]);
     }
   }
   void dropFromAlwaysOnTop() override { log.push_back("drop from top"); }

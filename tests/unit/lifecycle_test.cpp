@@ -30,11 +30,10 @@ TEST(StepAside, ForAProgramThatFillsTheWidgetsMonitorUntilItHasGone) {
   using S = std::vector<std::string>;
   using U = UserState;
   const ScreenRect monitor{0, 0, 1024, 768}, small{100, 100, 600, 500};
-  const auto front = [&](ScreenRect r, U user = U::Available, bool own = false,
-                         bool shell = false) {
-    return FrontWindow{true, own, shell, r, monitor, user};
-  };
   // clang-format off
+  const auto front = [&](ScreenRect r, U u = U::Available, bool own = false, bool shell = false) {
+    return FrontWindow{true, own, shell, r, monitor, u};
+  };
   const std::pair<FrontWindow, bool> cases[] = {
       {front(monitor), true}, {front(small, U::Busy), true},
       {front(small, U::FullScreenGame), true}, {front(small, U::Presenting), true},
@@ -43,22 +42,19 @@ TEST(StepAside, ForAProgramThatFillsTheWidgetsMonitorUntilItHasGone) {
       {front(monitor, U::Available, false, /*shell=*/true), false},
       {front({-4, -4, 1028, 740}), false}, {front({1024, 0, 2048, 768}), false},
       {FrontWindow{}, false}};
-  // clang-format on
   const S onTop{"on top"}, behind{"behind the front window"}, none{};
   for (const bool custom : {false, true}) {
     for (const auto& [shown, fills] : cases) {
       Harness h;
       h.c.Timer2.setEnabled(!custom);
       h.desktop.front = shown;
-      const S expected[] = {fills    ? behind
-                            : custom ? none
-                                     : onTop,
-                            fills || !custom ? onTop : none, custom ? none : onTop};
+      const S expected[] = {fills ? behind : custom ? none : onTop, fills || !custom ? onTop : none,
+                            custom ? none : onTop};
+      // clang-format on
       for (const S& log : expected) {
         h.desktop.log.clear();
         h.desktop.advance(custom ? 2500 : 1000);
-        EXPECT_EQ(h.desktop.log, log) << "custom " << custom << ", rect " << shown.rect.left << ","
-                                      << shown.rect.right << ", fills " << fills;
+        EXPECT_EQ(h.desktop.log, log) << "custom " << custom << ", right " << shown.rect.right;
         h.desktop.front = FrontWindow{};
       }
     }
