@@ -11,6 +11,8 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   # running it: Wine (32-bit), a virtual display, input and screenshots
   wine wine32:i386 xvfb xdotool imagemagick x11-utils
+  # a window manager for the end-to-end tests' desktop
+  openbox
   # end-to-end tests: private namespaces, certificates
   iproute2 util-linux openssl ca-certificates
   # the strike-count service

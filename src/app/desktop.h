@@ -12,8 +12,30 @@
 namespace stormtally {
 
 // How a raise to the top of the always-on-top band treats the window: the desktop may make it
-// the active window, or it shows the window and leaves the active window as it is.
-enum class Raise { MayActivate, ShowWithoutActivating };
+// the active window; or it leaves the active window, and the keyboard, where they are, and
+// may also show the window.
+enum class Raise { MayActivate, WithoutActivating, ShowWithoutActivating };
+
+// A rectangle on the screen in pixels, right and bottom exclusive.
+struct ScreenRect {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  bool operator==(const ScreenRect& o) const {
+    return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
+  }
+};
+
+// What the user is doing, as the desktop tells programs that want to show themselves.
+enum class UserState { Available, Busy, FullScreenGame, Presenting };
+
+// The window in front, the one that holds the keyboard, as the always-on-top step sees it.
+struct FrontWindow {
+  bool exists = false;
+  bool ownProgram = false;  // one of the widget's own windows
+  bool shell = false;       // the desktop's background, which fills the monitor by nature
+  ScreenRect rect;
+  ScreenRect widgetMonitor;  // the whole monitor the widget lies on
+  UserState user = UserState::Available;
+};
 
 // The icon of a message box.
 enum class MessageKind { Information, Critical };
@@ -30,6 +52,10 @@ class Desktop {
   virtual void raiseAboveAll(Raise how) = 0;
   // Takes the main window out of the always-on-top band, without moving or resizing it.
   virtual void dropFromAlwaysOnTop() = 0;
+  // The window in front and the monitor the main window lies on.
+  virtual FrontWindow frontWindow() = 0;
+  // Puts the main window just below the window in front, without activating either.
+  virtual void stepBehindFrontWindow() = 0;
   // Redraws the main window and its controls before returning.
   virtual void repaint() = 0;
   // Hands the current left-button press to the window manager as a press on a title bar,

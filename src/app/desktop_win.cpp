@@ -8,12 +8,80 @@ namespace stormtally {
 
 void WinDesktop::raiseAboveAll(Raise how) {
   UINT flags = SWP_NOMOVE | SWP_NOSIZE;
-  if (how == Raise::ShowWithoutActivating) flags |= SWP_NOACTIVATE | SWP_SHOWWINDOW;
+  if (how != Raise::MayActivate) flags |= SWP_NOACTIVATE;
+  if (how == Raise::ShowWithoutActivating) flags |= SWP_SHOWWINDOW;
   SetWindowPos(window_.hwnd(), HWND_TOPMOST, 0, 0, 0, 0, flags);
 }
 
 void WinDesktop::dropFromAlwaysOnTop() {
   SetWindowPos(window_.hwnd(), HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
+
+namespace {
+
+ScreenRect screenRect(const RECT& r) {
+  return {static_cast<int>(r.left), static_cast<int>(r.top), static_cast<int>(r.right),
+          static_cast<int>(r.bottom)};
+}
+
+// What the shell tells programs about the user: busy in a full-screen program, a Direct3D game
+// or a presentation. shell32 is loaded on first use and the call looked up there, as systems
+// without it answer nothing.
+UserState userState() {
+  using Query = HRESULT(WINAPI*)(int*);
+  static const Query query = [] {
+    HMODULE shell = LoadLibraryW(L"shell32.dll");
+    return shell ? reinterpret_cast<Query>(reinterpret_cast<void*>(
+                       GetProcAddress(shell, "SHQueryUserNotificationState")))
+                 : nullptr;
+  }();
+  int state = 0;
+  if (!query || FAILED(query(&state))) return UserState::Available;
+  switch (state) {
+    case 2:  // QUNS_BUSY: a full-screen program
+      return UserState::Busy;
+    case 3:  // QUNS_RUNNING_D3D_FULL_SCREEN
+      return UserState::FullScreenGame;
+    case 4:  // QUNS_PRESENTATION_MODE
+      return UserState::Presenting;
+    default:
+      return UserState::Available;
+  }
+}
+
+bool shellBackground(HWND w) {
+  wchar_t cls[16] = {};
+  GetClassNameW(w, cls, 16);
+  return w == GetDesktopWindow() || w == GetShellWindow() || lstrcmpW(cls, L"Progman") == 0 ||
+         lstrcmpW(cls, L"WorkerW") == 0;
+}
+
+}  // namespace
+
+FrontWindow WinDesktop::frontWindow() {
+  FrontWindow front;
+  front.user = userState();
+  HWND w = GetForegroundWindow();
+  if (!w) return front;
+  front.exists = true;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  front.ownProgram = pid == GetCurrentProcessId();
+  front.shell = shellBackground(w);
+  RECT r{};
+  GetWindowRect(w, &r);
+  front.rect = screenRect(r);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoW(MonitorFromWindow(window_.hwnd(), MONITOR_DEFAULTTONEAREST), &monitor);
+  front.widgetMonitor = screenRect(monitor.rcMonitor);
+  return front;
+}
+
+void WinDesktop::stepBehindFrontWindow() {
+  if (HWND w = GetForegroundWindow()) {
+    SetWindowPos(window_.hwnd(), w, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
 }
 
 void WinDesktop::repaint() {

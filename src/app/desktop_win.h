@@ -15,6 +15,8 @@ class WinDesktop final : public Desktop {
   bool anotherInstanceAtStart() override { return anotherInstance_; }
   void raiseAboveAll(Raise how) override;
   void dropFromAlwaysOnTop() override;
+  FrontWindow frontWindow() override;
+  void stepBehindFrontWindow() override;
   void repaint() override;
   void beginCaptionDrag() override { window_.beginCaptionDrag(); }
   void focusParkingBox() override;

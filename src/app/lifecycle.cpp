@@ -8,17 +8,31 @@ bool Lifecycle::singleInstanceTest() {
   return !ended_;
 }
 
-void Lifecycle::SetTopMost(bool on) {
+bool fullscreenProgram(const FrontWindow& front) {
+  if (front.user != UserState::Available) return true;
+  return front.exists && !front.ownProgram && !front.shell && front.rect == front.widgetMonitor;
+}
+
+void Lifecycle::SetTopMost(bool on, Raise how) {
   if (on) {
-    desktop_.raiseAboveAll(Raise::MayActivate);
+    desktop_.raiseAboveAll(how);
   } else {
     desktop_.dropFromAlwaysOnTop();
   }
 }
 
-// The first raise may activate the window; the second shows it without activating it.
-void Lifecycle::alwaysOnTopStep() {
-  SetTopMost(true);
+bool Lifecycle::fullscreenInFront() {
+  return fullscreenProgram(desktop_.frontWindow());
+}
+
+// Neither raise takes the keyboard from the window that holds it, unless `first` allows it.
+void Lifecycle::alwaysOnTopStep(Raise first) {
+  steppedAside_ = fullscreenInFront();
+  if (steppedAside_) {
+    desktop_.stepBehindFrontWindow();
+    return;
+  }
+  SetTopMost(true, first);
   desktop_.raiseAboveAll(Raise::ShowWithoutActivating);
 }
 
@@ -28,13 +42,15 @@ void Lifecycle::endAtOnce() {
   desktop_.endProgram();
 }
 
+// A new window may take the keyboard once, as it opens.
 void Lifecycle::Form_Load() {
   if (!singleInstanceTest()) return;
-  alwaysOnTopStep();
+  alwaysOnTopStep(Raise::MayActivate);
 }
 
 void Lifecycle::Form_Activate() {
-  Form_Load();
+  if (!singleInstanceTest()) return;
+  alwaysOnTopStep();
 }
 
 void Lifecycle::Label1_MouseDown(int button) {
@@ -48,6 +64,9 @@ void Lifecycle::CloseApp_MouseMove() {
 
 void Lifecycle::Timer3_Timer() {
   c_.CloseApp.setForeColour(kNavy);
+  // Timer2 takes the always-on-top step every second. Without it (custom location) this tick
+  // steps aside for a program that fills the monitor, and comes back once it has gone.
+  if (!c_.Timer2.enabled() && (steppedAside_ || fullscreenInFront())) alwaysOnTopStep();
 }
 
 }  // namespace stormtally

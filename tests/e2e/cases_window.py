@@ -1,5 +1,6 @@
-"""The window, start-up, the single instance, dragging, the close mark and the request sent
-with Command1 from the keyboard."""
+"""The window, start-up, the single instance, dragging, the close mark, the request sent with
+Command1 from the keyboard, and manners on a shared desktop: the keyboard stays with another
+program, and a program that fills the screen keeps the widget behind it."""
 
 import os
 import subprocess
@@ -7,8 +8,8 @@ import time
 
 from e2elib import (ARTIFACTS, CAPTION, CLOSE_MARK, COUNT, DEFAULT_QUERY, EXE, FRAME, GREY,
                     HEIGHT, LIGHT_GREY, NAVY, SERVER, SITE_BOX, WHITE, WIDTH, Image, case, check,
-                    find_child, glide, key, mouse_to, near, park_pointer, probe, run_wine, shoot,
-                    wait_for, whitish, xdo)
+                    find_child, focus_window, glide, key, mouse_to, near, park_pointer, probe,
+                    run_wine, shoot, type_text, wait_for, whitish, xdo)
 
 
 def frame_gaps(img, width=WIDTH, height=HEIGHT, frame=FRAME):
@@ -185,3 +186,45 @@ def at_150_percent_every_figure_scales(s):
     for dpi in [144, 96]:
         probe("StormtallyWidget", "x", 0, "--dpi", str(dpi))
         check_size_and_figures(dpi, "after WM_DPICHANGED")
+
+
+NOTEPAD = "Untitled - Notepad"
+SENTENCE = "Storms cross the river at dusk, 17 strikes a minute; then it rains."
+
+
+@case("window")
+def notepad_keeps_the_keyboard_while_the_widget_runs_beside_it(s):
+    """A sentence typed into Wine's notepad over more than 10 s, with one CPU core kept busy,
+    arrives intact while the viewer scan raises the widget every second."""
+    s.busy_core()
+    s.start_widget()
+    s.start("notepad")
+    wait_for(lambda: probe("Notepad", NOTEPAD), 20, "notepad")
+    xdo("search", "--name", f"^{NOTEPAD}$", "windowmove", 300, 200)
+    focus_window(f"^{NOTEPAD}$")  # a click into it
+    start = time.monotonic()
+    type_text(SENTENCE, to=None, delay=320)  # xdotool waits half the delay after each key
+    check(time.monotonic() - start >= 10, "the typing took less than 10 s")
+    typed = find_child(probe("Notepad", NOTEPAD), "Edit")["text"]
+    check(typed == SENTENCE, f"notepad holds {typed!r}")
+
+
+@case("window")
+def a_fullscreen_program_keeps_the_widget_behind_it_until_it_closes(s):
+    """Judged by the Z order Windows programs see: under openbox the window manager stacks a
+    focused full-screen window above every other one, whatever the widget does."""
+    w = s.start_widget()
+    s.start_viewer("Another Program")
+    player = s.start_viewer("fullscreen:Full Screen Player")
+    time.sleep(2.5)  # two ticks of Timer2
+    shoot(os.path.join(ARTIFACTS, "fullscreen-in-front.png"))
+    snap = w.snapshot()
+    check(snap["above"][:1] == ["Full Screen Player"],
+          f"the windows above the widget are {snap['above']}, not the full-screen one")
+    player.kill()
+    wait_for(lambda: w.snapshot()["above"] == [] and w.snapshot()["topmost"], 3,
+             "the widget back above every window after the full-screen one closed")
+    time.sleep(0.3)
+    shoot(os.path.join(ARTIFACTS, "fullscreen-gone.png"))
+    check(w.screen().count((FRAME, FRAME, WIDTH - FRAME, HEIGHT - FRAME), NAVY) > 4000,
+          "the widget does not show after the full-screen window closed")

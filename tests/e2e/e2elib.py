@@ -209,25 +209,32 @@ def xdo(*args):
 
 
 def focus_window(name="^x$", timeout=5):
-    """Gives the X keyboard focus to a mapped window whose title matches: without a window
-    manager nobody else does, and keys would go to whatever lies under the pointer."""
-    def focused():
+    """Gives the keyboard to a mapped window whose title matches, as a user does: unless the
+    window manager already holds it active, a click into it near its top-left corner, where
+    the widget shows only its background."""
+    def active():
         found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
                                capture_output=True, text=True, timeout=30).stdout.split()
-        return any(subprocess.run(["xdotool", "windowfocus", wid], capture_output=True,
-                                  timeout=30).returncode == 0 for wid in found)
+        now = subprocess.run(["xdotool", "getactivewindow"], capture_output=True, text=True,
+                             timeout=30).stdout.strip()
+        if found and now not in found:
+            xdo("mousemove", "--window", found[0], 6, 6, "click", 1)
+        return now in found
 
-    wait_for(focused, timeout, f"a mapped window named {name!r} to take the keyboard focus")
+    wait_for(active, timeout, f"a mapped window named {name!r} to be active", interval=0.3)
 
 
 def key(*keys, to="^x$"):
-    focus_window(to)
+    """Keys for the window titled `to`, or with to=None for whatever holds the keyboard."""
+    if to:
+        focus_window(to)
     xdo("key", "--delay", "60", *keys)
 
 
-def type_text(text, to="^x$"):
-    focus_window(to)
-    xdo("type", "--delay", "80", "--", text)
+def type_text(text, to="^x$", delay=80):
+    if to:
+        focus_window(to)
+    xdo("type", "--delay", delay, "--", text)
 
 
 def mouse_to(x, y):
@@ -362,7 +369,7 @@ class Session:
     def start(self, exe, *args, env=None, wine=True):
         out = open(os.path.join(WORK, f"{self.name}.{os.path.basename(exe)}.log"), "a")
         proc = subprocess.Popen(["wine", exe, *args] if wine else [exe, *args],
-                                cwd=os.path.dirname(exe), stdout=out, stderr=out,
+                                cwd=os.path.dirname(exe) or None, stdout=out, stderr=out,
                                 stdin=subprocess.DEVNULL, env={**ENV, **(env or {})})
         self.procs.append(proc)
         return proc
@@ -380,11 +387,17 @@ class Session:
     def start_viewer(self, *titles):
         """A stand-in radar viewer with one top-level window per title (see its source)."""
         proc = self.start(wine_path("st_viewer_windows.exe"), *titles)
-        plain = [t.split(":", 1)[1] if t.startswith(("hidden:", "minimised:")) else t
-                 for t in titles]
+        marked = ("hidden:", "minimised:", "fullscreen:")
+        plain = [t.split(":", 1)[1] if t.startswith(marked) else t for t in titles]
         wait_for(lambda: all(probe("StViewerWindow", t) for t in plain), 20,
                  f"viewer windows {titles}")
         return proc
+
+    def busy_core(self, seconds=60):
+        """Keeps one CPU core busy, as other work on a user's machine does, for at most
+        `seconds` or until the case ends."""
+        loop = f"import time\nend = time.time() + {seconds}\nwhile time.time() < end: pass"
+        self.procs.append(subprocess.Popen(["python3", "-c", loop]))
 
     def close(self):
         for proc in self.procs:

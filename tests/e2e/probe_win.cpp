@@ -1,8 +1,9 @@
 // st_probe: prints one top-level window of another process as a JSON object on stdout: its
 // rectangle, client area, visibility, topmost flag and title; every child window with its
 // class, rectangle (from the top-level window's top left corner), visibility and text; the
-// window holding the keyboard focus in its thread; the process's peak working set; and the
-// decimal separator of the probe's own user locale.
+// window holding the keyboard focus in its thread; the process's peak working set; the
+// decimal separator of the probe's own user locale; the titles of the visible top-level windows
+// above it in the Z order; and the foreground window, the one that holds the keyboard.
 //
 // Usage: st_probe [--class NAME] [--title TEXT] [--wait MS] [--dpi N]
 //   Defaults: class "StormtallyWidget", title "x", no waiting. Exits 1 when no such window
@@ -79,6 +80,17 @@ BOOL CALLBACK addChild(HWND child, LPARAM param) {
   return TRUE;
 }
 
+// Adds the title of a visible top-level window above `first` to `second`, in EnumWindows order:
+// the Z order, front first.
+BOOL CALLBACK addAbove(HWND w, LPARAM param) {
+  auto* above = reinterpret_cast<std::pair<HWND, std::string>*>(param);
+  if (w == above->first) return FALSE;
+  wchar_t title[256] = {};
+  InternalGetWindowText(w, title, 256);
+  if (IsWindowVisible(w)) above->second += (above->second.empty() ? "" : ", ") + json(title);
+  return TRUE;
+}
+
 void sendDpiChange(HWND top, DWORD pid, int dpi) {
   RECT r{};
   GetWindowRect(top, &r);
@@ -125,6 +137,8 @@ int wmain(int argc, wchar_t** argv) {
   HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
   K32GetProcessMemoryInfo(process, &memory, sizeof memory);
   CloseHandle(process);
+  std::pair<HWND, std::string> above{top, ""};
+  EnumWindows(addAbove, reinterpret_cast<LPARAM>(&above));
   wchar_t decimal[8] = {};
   GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, decimal, 8);
 
@@ -135,7 +149,9 @@ int wmain(int argc, wchar_t** argv) {
       ", \"children\": [" + children +
       "], \"focus\": " + (gui.hwndFocus ? "{" + textFields(gui.hwndFocus) + "}" : "null") +
       ", \"peak_working_set\": " + std::to_string(memory.PeakWorkingSetSize) +
-      ", \"decimal\": " + json(decimal) + "}\n";
+      ", \"decimal\": " + json(decimal) + ", \"above\": [" + above.second +
+      "], \"foreground\": " + std::to_string(reinterpret_cast<ULONG_PTR>(GetForegroundWindow())) +
+      "}\n";
   std::fputs(out.c_str(), stdout);
   return 0;
 }

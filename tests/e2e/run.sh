@@ -31,7 +31,7 @@ die() {
 
 if [[ -z ${STORMTALLY_E2E_INSIDE:-} ]]; then
   [[ $(id -u) == 0 ]] || die "needs root, for the private namespaces and the bind mount"
-  for tool in unshare ip wine wineserver Xvfb xdotool import openssl python3 flock; do
+  for tool in unshare ip wine wineserver Xvfb openbox xprop xdotool import openssl python3 flock; do
     command -v "$tool" >/dev/null || die "missing tool: $tool"
   done
   build=$(cd "$1" 2>/dev/null && pwd) || die "no build folder $1"
@@ -115,6 +115,14 @@ Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 
 export DISPLAY=:$display
 for _ in $(seq 100); do [[ -S /tmp/.X11-unix/X$display ]] && break || sleep 0.05; done
 [[ -S /tmp/.X11-unix/X$display ]] || die "Xvfb did not start (see $work/xvfb.log)"
+# A real window manager, as on a user's desktop: it stacks, focuses and decorates windows.
+# It manages the screen once the root window names its check window.
+openbox --config-file /etc/xdg/openbox/rc.xml --sm-disable >"$work/openbox.log" 2>&1 &
+for _ in $(seq 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break || sleep 0.05
+done
+xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' ||
+  die "openbox did not take the screen (see $work/openbox.log)"
 
 # ---- Wine: one prefix per build folder, made once; one wineserver for the whole run.
 export WINEPREFIX=$build/e2e-wineprefix WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml=" \

@@ -3,6 +3,8 @@
 // them is closed. An argument may start with a marker that sets how its window is shown:
 //   "hidden:TITLE"     created but never shown
 //   "minimised:TITLE"  shown minimised, without activation
+//   "fullscreen:TITLE" a borderless window over the whole primary monitor, made the active one,
+//                      as a game, a video or a slide show makes it
 //   "TITLE"            shown normally, without activation
 // Titles are set through the ANSI entry points, as the widget reads them with the ANSI ones.
 // When every window exists it writes "ready" to stdout.
@@ -36,18 +38,28 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   for (int i = 1; i < __argc; ++i) {  // the C runtime's ANSI arguments
     const char* title = __argv[i];
     int show = SW_SHOWNOACTIVATE;
-    if (std::strncmp(title, "hidden:", 7) == 0) {
+    DWORD style = WS_OVERLAPPEDWINDOW;
+    // Placed away from the top-left corner, so they do not lie over the widget's usual place.
+    int x = 500 + 20 * i, y = 300 + 20 * i, width = 320, height = 200;
+    if (std::strncmp(title, "fullscreen:", 11) == 0) {
+      show = SW_SHOW;
+      style = WS_POPUP;
+      x = y = 0;
+      width = GetSystemMetrics(SM_CXSCREEN);
+      height = GetSystemMetrics(SM_CYSCREEN);
+      title += 11;
+    } else if (std::strncmp(title, "hidden:", 7) == 0) {
       show = SW_HIDE;
       title += 7;
     } else if (std::strncmp(title, "minimised:", 10) == 0) {
       show = SW_SHOWMINNOACTIVE;
       title += 10;
     }
-    // Placed away from the top-left corner, so they do not lie over the widget's usual place.
-    HWND window = CreateWindowExA(0, "StViewerWindow", title, WS_OVERLAPPEDWINDOW, 500 + 20 * i,
-                                  300 + 20 * i, 320, 200, nullptr, nullptr, instance, nullptr);
+    HWND window = CreateWindowExA(0, "StViewerWindow", title, style, x, y, width, height, nullptr,
+                                  nullptr, instance, nullptr);
     if (!window) return 1;
     ShowWindow(window, show);
+    if (show == SW_SHOW) SetForegroundWindow(window);
   }
   std::printf("ready\n");
   std::fflush(stdout);

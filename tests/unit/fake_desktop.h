@@ -27,14 +27,19 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
  public:
   // --- Desktop ---
   bool anotherInstanceAtStart() override { return anotherInstance; }
-  // A raise that may activate followed by one that shows without activating is the
-  // always-on-top step: it is logged as one entry, "on top".
+  // A raise followed by one that shows the window is the always-on-top step, logged as one
+  // entry: "on top", or "on top, activating" when its first raise may take the keyboard.
   void raiseAboveAll(Raise how) override {
-    const bool step = how == Raise::ShowWithoutActivating && !log.empty() && log.back() == "raise";
-    if (step) log.pop_back();
-    log.push_back(step ? "on top" : how == Raise::MayActivate ? "raise" : "show");
+    const char* names[] = {"raise, activating", "raise", "show"};
+    if (how == Raise::ShowWithoutActivating && !log.empty() && log.back().rfind("raise", 0) == 0) {
+      log.back().replace(0, 5, "on top");
+    } else {
+      log.push_back(names[static_cast<int>(how)]);
+    }
   }
   void dropFromAlwaysOnTop() override { log.push_back("drop from top"); }
+  FrontWindow frontWindow() override { return front; }
+  void stepBehindFrontWindow() override { log.push_back("behind the front window"); }
   void repaint() override { log.push_back("repaint"); }
   void beginCaptionDrag() override { log.push_back("drag"); }
   void focusParkingBox() override { log.push_back("focus"); }
@@ -132,6 +137,7 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   std::function<void()> onRequest;
   std::function<void()> onDialog;  // called as each message box or prompt opens
   std::vector<FakeWindow> windows;
+  FrontWindow front;  // none at first
 };
 
 // A widget on a fake desktop, wired as the Win32 adapter wires the real one: the controls are

@@ -10,15 +10,55 @@ namespace stormtally::testing {
 namespace {
 
 // The always-on-top step, the one place its two raises are checked: the fake desktop logs
-// "on top" only for a raise that may activate the window followed at once by one that shows it
-// without activating it.
+// "on top" for a raise followed at once by one that shows the window, both leaving the keyboard
+// where it is; only the load's first raise may take it, as a new window does.
 TEST(StartUp, LoadAndActivateTakeTheAlwaysOnTopStepAndQueryNothing) {
   Harness h(/*load=*/false);
   h.widget.load();
   h.widget.activate();
-  EXPECT_EQ(h.desktop.log, (std::vector<std::string>{"on top", "on top"}));
+  EXPECT_EQ(h.desktop.log, (std::vector<std::string>{"on top, activating", "on top"}));
   EXPECT_TRUE(h.desktop.requests.empty());
   EXPECT_EQ(h.c.tstrikes.caption(), "0000");
+}
+
+// A program that fills the widget's monitor, or a desktop that says the user is busy in one,
+// keeps the widget behind it until it has gone; the desktop's background, the widget's own
+// windows, a window on another monitor and a maximised one beside the taskbar do not. Timer2's
+// ticks step aside and come back; in custom location, with Timer2 off, Timer3's do, and only
+// those two.
+TEST(StepAside, ForAProgramThatFillsTheWidgetsMonitorUntilItHasGone) {
+  using S = std::vector<std::string>;
+  using U = UserState;
+  const ScreenRect monitor{0, 0, 1024, 768}, small{100, 100, 600, 500};
+  // clang-format off
+  const auto front = [&](ScreenRect r, U u = U::Available, bool own = false, bool shell = false) {
+    return FrontWindow{true, own, shell, r, monitor, u};
+  };
+  const std::pair<FrontWindow, bool> cases[] = {
+      {front(monitor), true}, {front(small, U::Busy), true},
+      {front(small, U::FullScreenGame), true}, {front(small, U::Presenting), true},
+      {FrontWindow{false, false, false, {}, monitor, U::Busy}, true},
+      {front(small), false}, {front(monitor, U::Available, /*own=*/true), false},
+      {front(monitor, U::Available, false, /*shell=*/true), false},
+      {front({-4, -4, 1028, 740}), false}, {front({1024, 0, 2048, 768}), false},
+      {FrontWindow{}, false}};
+  const S onTop{"on top"}, behind{"behind the front window"}, none{};
+  for (const bool custom : {false, true}) {
+    for (const auto& [shown, fills] : cases) {
+      Harness h;
+      h.c.Timer2.setEnabled(!custom);
+      h.desktop.front = shown;
+      const S expected[] = {fills ? behind : custom ? none : onTop, fills || !custom ? onTop : none,
+                            custom ? none : onTop};
+      // clang-format on
+      for (const S& log : expected) {
+        h.desktop.log.clear();
+        h.desktop.advance(custom ? 2500 : 1000);
+        EXPECT_EQ(h.desktop.log, log) << "custom " << custom << ", right " << shown.rect.right;
+        h.desktop.front = FrontWindow{};
+      }
+    }
+  }
 }
 
 // Every entry point of a second copy ends it before it does anything else; events that were
