@@ -18,6 +18,7 @@ void Lifecycle::SetTopMost(bool on) {
 
 // The first raise may activate the window; the second shows it without activating it.
 void Lifecycle::alwaysOnTopStep() {
+  if (desktop_.pointerRestsOnWindow()) return;  // raising each second would hide the tooltip
   SetTopMost(true);
   desktop_.raiseAboveAll(Raise::ShowWithoutActivating);
 }
