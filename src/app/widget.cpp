@@ -22,8 +22,9 @@ std::string Widget::statusText() const {
     // A site the table lacks leaves the coordinates of the one before: say so.
     const bool looked = !lookup_.site().empty();
     const std::string& name = lookup_.siteName();
-    facts.place = looked ? sitePlace(lookup_.site(), name.empty() ? "(not in the site table)" : name)
-                         : sitePlace(c_.Nexrad_Site.text(), "");
+    facts.place = looked
+                      ? sitePlace(lookup_.site(), name.empty() ? "(not in the site table)" : name)
+                      : sitePlace(c_.Nexrad_Site.text(), "");
     facts.radius = c_.ID_DISTANCE.text();
   }
   facts.host = request_.serviceHost();

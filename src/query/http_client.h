@@ -26,9 +26,9 @@ enum class FailureKind {
 };
 
 struct HttpResponse {
-  bool ok = false;       // a 2xx answer whose whole body arrived within the bounds below
-  int status = 0;        // HTTP status, 0 when no answer arrived
-  std::string body;      // the body as sent; for a failed status, as much of it as arrived
+  bool ok = false;   // a 2xx answer whose whole body arrived within the bounds below
+  int status = 0;    // HTTP status, 0 when no answer arrived
+  std::string body;  // the body as sent; for a failed status, as much of it as arrived
   FailureKind failure = FailureKind::None;
   std::uint32_t systemError = 0;  // the platform's error number behind the failure, or 0
 };

@@ -31,8 +31,8 @@ struct Exchange {
   UniqueKernelHandle done{CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // a step finished
   DWORD error = 0;                                                        // its error, or 0
   DWORD certificateFlags = 0;  // what a failed certificate check found, when WinHTTP said
-  DWORD got = 0;      // bytes a finished read delivered
-  char buffer[8192];  // a pending read writes here
+  DWORD got = 0;               // bytes a finished read delivered
+  char buffer[8192];           // a pending read writes here
   std::shared_ptr<Exchange> self;
 };
 
@@ -112,8 +112,8 @@ HttpResponse failure(DWORD error = GetLastError(), DWORD certificateFlags = 0) {
 // without TLS 1.2 in WinHTTP refuses both; it then keeps its own default.
 void askForCurrentTls(HINTERNET session) {
   constexpr DWORD kTls13 = 0x00002000;  // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
-  for (DWORD protocols : {WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | kTls13,
-                          DWORD{WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2}}) {
+  for (DWORD protocols :
+       {WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | kTls13, DWORD{WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2}}) {
     if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
       return;
     }
@@ -244,9 +244,10 @@ HttpResponse WinHttpClient::get(const std::string& url) {
   };
 
   const bool answered = step([&] {
-    return WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                              WINHTTP_NO_REQUEST_DATA, 0, 0, context);
-  }) && step([&] { return WinHttpReceiveResponse(request.get(), nullptr); });
+                          return WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                                    WINHTTP_NO_REQUEST_DATA, 0, 0, context);
+                        }) &&
+                        step([&] { return WinHttpReceiveResponse(request.get(), nullptr); });
   if (!answered) return r;
 
   DWORD status = 0;
@@ -256,10 +257,9 @@ HttpResponse WinHttpClient::get(const std::string& url) {
     return failure();
   }
   // A redirect that arrives here is one WinHTTP did not follow: to plain http.
-  const FailureKind statusFailure = status >= 200 && status <= 299 ? FailureKind::None
-                                    : status >= 300 && status <= 399
-                                        ? FailureKind::RedirectRefused
-                                        : FailureKind::HttpStatus;
+  const FailureKind statusFailure = status >= 200 && status <= 299   ? FailureKind::None
+                                    : status >= 300 && status <= 399 ? FailureKind::RedirectRefused
+                                                                     : FailureKind::HttpStatus;
   // The body is read for a failed status too, as far as its first line needs: the service
   // says there why.
   constexpr std::size_t kFailureBodyBytes = 1024;

@@ -94,7 +94,7 @@ std::string statusText(const StatusFacts& facts) {
            "double-click the caption to count around a point of your own.";
   }
   const RequestOutcome& last = *facts.last;
-  if (last.failure == FailureKind::None) return text + "count of " + last.endedAt;
+  if (last.failure == FailureKind::None) return text + "count as of " + last.endedAt;
   return text + "no count at " + last.endedAt + ": " +
          failureReason(last.failure, last.status, last.serviceLine, facts.host);
 }

@@ -15,16 +15,16 @@ namespace stormtally {
 // How a request ended, as the status tells it.
 struct RequestOutcome {
   FailureKind failure = FailureKind::None;
-  int status = 0;            // the HTTP status of an answer
-  std::string serviceLine;   // the service's own line about a failure, cleaned by serviceLine()
-  std::string endedAt;       // the local time the request ended, as the desktop writes it
+  int status = 0;           // the HTTP status of an answer
+  std::string serviceLine;  // the service's own line about a failure, cleaned by serviceLine()
+  std::string endedAt;      // the local time the request ended, as the desktop writes it
 };
 
 // What the status is made of.
 struct StatusFacts {
-  std::string place;   // placeText() of the location asked for
-  std::string radius;  // miles, as the radius box holds it
-  std::string host;    // the service's host name
+  std::string place;                   // placeText() of the location asked for
+  std::string radius;                  // miles, as the radius box holds it
+  std::string host;                    // the service's host name
   std::optional<RequestOutcome> last;  // nothing before the first request
 };
 

@@ -155,7 +155,9 @@ struct Harness {
                   FailureKind noAnswer = FailureKind::CannotConnect) {
     const bool ok = status >= 200 && status < 300;
     desktop.answer = {ok, status, std::move(body),
-                      ok ? FailureKind::None : status ? FailureKind::HttpStatus : noAnswer};
+                      ok       ? FailureKind::None
+                      : status ? FailureKind::HttpStatus
+                               : noAnswer};
     desktop.requestMs = requestMs;
   }
 };

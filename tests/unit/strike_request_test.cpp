@@ -50,18 +50,28 @@ TEST(Command1, AsksForTheCurrentModesLocationAndShowsTheFlooredCount) {
   Harness h;
   std::vector<std::string> logAtGet;
   h.answerWith("17.9");
-  h.desktop.onRequest = [&] { logAtGet = h.desktop.log; };
+  h.desktop.onRequest = [&] { logAtGet = std::exchange(h.desktop.log, {}); };
   h.c.Command1.press();
   const std::string url = kPathAndQuery + "lat=38.699&lon=-90.683&distance=128";
   EXPECT_EQ(logAtGet, (std::vector<std::string>{"on top", "focus", "repaint", "GET " + url}));
   EXPECT_EQ(h.c.tstrikes.caption(), "17");
   EXPECT_TRUE(h.c.Timer1.enabled());  // the custom location's address is custom_location_test's
+  // While the pointer rests on the window, a raise would only keep its tooltip from showing.
+  h.desktop.pointerOnWindow = true;
+  h.desktop.log.clear();
+  h.c.Command1.press();
+  EXPECT_EQ(logAtGet, (std::vector<std::string>{"focus", "repaint", "GET " + url}));
 }
 
-// Which bodies are no count is CountText's table; the cycle's failures over time are
-// refresh_cycle_test's. A mode flag neither 0 nor 1 leaves no address and asks nothing.
-TEST(Command1, EveryFailureShowsDashesAndStillStartsTheFirstWait) {
-  for (int status : {0, 503, 200, 2}) {
+// Which bodies are no count is CountText's table, and the words for each failure are
+// StatusText's; the cycle's failures over time are refresh_cycle_test's. A mode flag neither 0
+// nor 1 leaves no address and asks nothing. Each failure says why, and tells the debugger.
+TEST(Command1, EveryFailureShowsDashesSaysWhyAndStillStartsTheFirstWait) {
+  const std::pair<int, const char*> rows[] = {{0, "cannot connect to strikes.test"},
+                                              {503, "HTTP status 503: 0"},
+                                              {200, "is not a number: abc"},
+                                              {2, "no location to ask for"}};
+  for (const auto& [status, why] : rows) {
     Harness h;
     h.answerWith("41");
     h.c.Command1.press();  // a good count first: a failure must not keep it
@@ -72,6 +82,9 @@ TEST(Command1, EveryFailureShowsDashesAndStillStartsTheFirstWait) {
     EXPECT_EQ(h.c.tstrikes.caption(), "--") << status;
     EXPECT_TRUE(h.c.Timer1.enabled()) << status;
     EXPECT_EQ(h.desktop.requests.size(), status == 2 ? 1u : 2u) << status;
+    EXPECT_NE(h.widget.statusText().find(why), std::string::npos) << h.widget.statusText();
+    ASSERT_EQ(h.desktop.debugLines.size(), 1u) << status;
+    EXPECT_NE(h.desktop.debugLines[0].find(why), std::string::npos) << h.desktop.debugLines[0];
   }
 }
 
