@@ -17,6 +17,8 @@ enum class FailureKind {
   CertificateUntrusted,  // its certificate is from an authority the system does not trust
   CertificateExpired,    // its certificate is expired or not yet valid
   CertificateOtherHost,  // its certificate names another host
+  NoSecureChannel,       // the TLS handshake failed without saying why: under Wine an
+                         // untrusted certificate, on Windows also no TLS version in common
   NoAnswerInTime,        // nothing complete within kRequestTimeoutMs
   HttpStatus,            // an answer with a status outside 2xx and 3xx
   AnswerTooLarge,        // a body over kMaxBodyBytes

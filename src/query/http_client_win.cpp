@@ -83,6 +83,8 @@ FailureKind kindOf(DWORD error, DWORD certificateFlags) {
     case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
     case ERROR_WINHTTP_SECURE_INVALID_CERT:
       return FailureKind::CertificateUntrusted;
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+      return FailureKind::NoSecureChannel;
     case ERROR_WINHTTP_SECURE_FAILURE:
       if (certificateFlags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID) {
         return FailureKind::CertificateExpired;

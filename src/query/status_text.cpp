@@ -22,6 +22,9 @@ constexpr ReasonRow kReasons[] = {
     {FailureKind::CertificateUntrusted, "the certificate of {host} is not trusted"},
     {FailureKind::CertificateExpired, "the certificate of {host} has expired or is not valid yet"},
     {FailureKind::CertificateOtherHost, "the certificate of {host} is for another host"},
+    {FailureKind::NoSecureChannel,
+     "no secure connection with {host}: its certificate is not trusted, or it shares no TLS "
+     "version with this system"},
     {FailureKind::NoAnswerInTime, "no answer from {host} within 15 s"},
     {FailureKind::HttpStatus, "{host} answered with HTTP status {status}{line}"},
     {FailureKind::AnswerTooLarge, "the answer from {host} is over 64 KiB"},

@@ -26,6 +26,8 @@ TEST(StatusText, FailureReasons) {
       {K::CertificateUntrusted, 0, "", "the certificate of s.org is not trusted"},
       {K::CertificateExpired, 0, "", "the certificate of s.org has expired or is not valid yet"},
       {K::CertificateOtherHost, 0, "", "the certificate of s.org is for another host"},
+      {K::NoSecureChannel, 0, "", "no secure connection with s.org: its certificate is not "
+                                  "trusted, or it shares no TLS version with this system"},
       {K::NoAnswerInTime, 0, "", "no answer from s.org within 15 s"},
       {K::HttpStatus, 404, "", "s.org answered with HTTP status 404"},
       {K::HttpStatus, 503, " the service has no recent lightning data \r\nsince 12:00\n",
