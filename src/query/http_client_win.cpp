@@ -113,9 +113,8 @@ HttpResponse failure(DWORD error = GetLastError(), DWORD certificateFlags = 0) {
 // service refuses it. A system that does not know TLS 1.3 refuses the first set, and one
 // without TLS 1.2 in WinHTTP refuses both; it then keeps its own default.
 void askForCurrentTls(HINTERNET session) {
-  constexpr DWORD kTls13 = 0x00002000;  // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
-  for (DWORD protocols :
-       {WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | kTls13, DWORD{WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2}}) {
+  constexpr DWORD kTls12 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+  for (DWORD protocols : {kTls12 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3, kTls12}) {
     if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
       return;
     }
