@@ -2,12 +2,11 @@
 failure shows "--" within the widget's one deadline, on one connection, and the transfer ends
 with the deadline: nothing of it goes on once the widget has given up."""
 
-import time
-
 import os
 import re
+import time
 
-from e2elib import (ARTIFACTS, COUNT, DEFAULT_QUERY, SERVER, WORK, case, check, mouse_to,
+from e2elib import (ARTIFACTS, COUNT, DEFAULT_QUERY, EXE, SERVER, WORK, case, check, mouse_to,
                     park_pointer, probe, run_wine, shoot, trust, wait_for)
 
 DEADLINE = 15  # the widget's bound on a whole request, in seconds
@@ -36,20 +35,16 @@ def tooltip(w, *words):
     def shown():
         tip = probe("tooltips_class32", "*")
         return tip and tip["visible"] and all(word in tip["text"] for word in words) and tip
-    try:
-        return wait_for(shown, 5, f"a tooltip over the count saying {words}")
-    except AssertionError as e:
-        raise type(e)(f"{e}; it shows {probe('tooltips_class32', '*')}") from None
+    return wait_for(shown, 5, f"a tooltip over the count saying {words}")
 
 
 def shoot_tooltip(w, tip, name):
     """Checks that the tooltip lies below the widget, whole, and saves both in a picture."""
     x, y = w.origin()
     r = tip["rect"]
-    check(r[1] >= y + 74 and r[2] - r[0] > 100 and r[2] <= 1024 and r[3] <= 768,
-          f"the tooltip at {r} is not whole below the widget at {x}, {y}")
-    shoot(os.path.join(ARTIFACTS, name), x - 10, y - 10, max(r[2], x + 170) - x + 20,
-          r[3] - y + 20)
+    check(r[1] >= y + 74 and r[2] <= 1024 and r[3] <= 768, f"the tooltip at {r} is not whole")
+    shoot(os.path.join(ARTIFACTS, f"tooltip-{name}.png"), x - 10, y - 10,
+          max(r[2], x + 170) - x + 20, r[3] - y + 20)
 
 
 def sleep_until(t):
@@ -99,22 +94,17 @@ def stalled_transfer_ends_at_the_deadline(w, conn):
 # Wine's WinHTTP reports an untrusted certificate only as a failed handshake.
 NOT_TRUSTED = "no secure connection with localhost: its certificate is not trusted"
 TOO_LATE = "no answer from localhost within 15 s"
+BROKEN = "localhost ended the connection without a proper answer"
 FAILURES = [
-    ("status_503_with_a_number", dict(mode="answer", status=503, body="17\r\n"), 1,
-     "localhost answered with HTTP status 503: 17", None),
-    ("status_404", dict(mode="answer", status=404, body="Not Found"), 1,
-     "HTTP status 404: Not Found", None),
+    ("status_503_with_a_number", dict(mode="answer", status=503, body="17"), 1, "503: 17", None),
+    ("status_404", dict(mode="answer", status=404, body="Not Found"), 1, "404: Not Found", None),
     ("number_followed_by_a_word", dict(mode="answer", body="12 strikes"), 1,
-     "the answer from localhost is not a number: 12 strikes", None),
-    ("bytes_that_are_not_http", dict(mode="raw", bytes="\x00\xffgarbage\r\n\r\n"), 1,
-     "localhost ended the connection without a proper answer", None),
-    ("connection_closed_without_an_answer", dict(mode="close"), 1,
-     "localhost ended the connection without a proper answer", None),
+     "not a number: 12 strikes", None),
+    ("bytes_that_are_not_http", dict(mode="raw", bytes="\x00\xffgarbage\r\n\r\n"), 1, BROKEN, None),
+    ("connection_closed_without_an_answer", dict(mode="close"), 1, BROKEN, None),
     ("hang_after_the_request", dict(mode="hang", seconds=40), 1, TOO_LATE, None),
-    ("redirect_from_https_to_http", dict(mode="raw", bytes=REDIRECT_TO_HTTP), 1,
-     "localhost sent the request elsewhere, not followed", None),
-    ("body_over_64_kib", dict(mode="answer", body=" " * 66000 + "17"), 1,
-     "the answer from localhost is over 64 KiB", None),
+    ("redirect_from_https_to_http", dict(mode="raw", bytes=REDIRECT_TO_HTTP), 1, "elsewhere", None),
+    ("body_over_64_kib", dict(mode="answer", body=" " * 66000 + "17"), 1, "over 64 KiB", None),
     ("certificate_from_an_untrusted_authority",
      dict(mode="answer", body="17", cert="untrusted"), 0, NOT_TRUSTED, None),
     ("bundle_without_the_test_authority", dict(mode="answer", body="17"), 0, NOT_TRUSTED,
@@ -136,8 +126,7 @@ def failure_case(name, behaviour, requests, reason, extra):
             check(len(got) == requests, f"{len(got)} request(s) at the server, not {requests}")
             more = SERVER.connections(mark)[1:]
             check(not more, f"{len(more)} more connection(s) after the first")
-            tip = tooltip(w, "KLSX, within 128 mi\nno count at ", reason)
-            shoot_tooltip(w, tip, f"tooltip-{name}.png")
+            shoot_tooltip(w, tooltip(w, "KLSX, within 128 mi\nno count at ", reason), name)
             park_pointer()
             if callable(extra):
                 extra(w, conn)
@@ -158,11 +147,10 @@ for name, behaviour, requests, reason, extra in FAILURES:
 def tooltip_says_where_how_far_when_and_how_to_ask(s):
     w = s.start_widget()
     tooltip(w, "KLSX, within 128 mi\nNo count yet: type a radar site id")
-    park_pointer()
     SERVER.answer("17")
     w.type_in_site_box("KLSX")
     w.wait_count("17", 20)
-    shoot_tooltip(w, tooltip(w, "KLSX ST LOUIS, within 128 mi\ncount as of "), "tooltip.png")
+    shoot_tooltip(w, tooltip(w, "KLSX ST LOUIS, within 128 mi\ncount as of "), "count")
 
 
 WINE_KEY = r"HKCU\Software\Wine"  # where `winecfg -v` keeps the Windows version Wine plays
@@ -173,27 +161,19 @@ def windows_7_reaches_a_service_that_refuses_tls_below_1_2(s):
     """Windows 7's WinHTTP offers TLS 1.0 unless the widget asks for more. Wine's TLS does not
     copy that default, so the count alone cannot fail here: WinHTTP's trace must also show the
     widget setting WINHTTP_OPTION_SECURE_PROTOCOLS (84) on its session."""
-    before = re.search(r"Version\s+REG_SZ\s+(\S+)", run_wine("reg", "query", WINE_KEY, "/v",
-                                                              "Version")[1])
     run_wine("reg", "add", WINE_KEY, "/v", "Version", "/d", "win7", "/f")
     try:
         check("6.1" in run_wine("cmd", "/c", "ver")[1], "Wine does not play Windows 7")
         w = s.start_widget(env={"WINEDEBUG": "trace+winhttp"})
         SERVER.answer("23")
-        mark = SERVER.mark()
         w.press_command1()
         w.wait_count("23", 20)
-        tls = SERVER.requests(mark)[0]["tls"]
-        check(tls in ("TLSv1.2", "TLSv1.3"), f"the request came over {tls}")
-        with open(os.path.join(WORK, f"{s.name}.{os.path.basename(w.proc.args[-1])}.log"),
-                  encoding="utf-8", errors="replace") as f:
-            trace = f.read()
+        check(SERVER.requests()[-1]["tls"] in ("TLSv1.2", "TLSv1.3"), "TLS below 1.2")
+        log = os.path.join(WORK, f"{s.name}.{os.path.basename(EXE)}.log")
+        trace = open(log, encoding="utf-8", errors="replace").read()
         asked = re.search(r"WinHttpSetOption \w+, 84, .*\n.*session_set_option 0x(\w+)", trace)
         check(asked and int(asked.group(1), 16) & 0x800,  # WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2
               "the widget did not ask for TLS 1.2 with WINHTTP_OPTION_SECURE_PROTOCOLS (84)")
     finally:
         s.close()
-        if before:
-            run_wine("reg", "add", WINE_KEY, "/v", "Version", "/d", before.group(1), "/f")
-        else:
-            run_wine("reg", "delete", WINE_KEY, "/v", "Version", "/f")
+        run_wine("reg", "delete", WINE_KEY, "/v", "Version", "/f")  # the prefix's default

@@ -151,13 +151,10 @@ struct Harness {
     desktop.log.clear();
   }
   // Status 0 is a failure before any answer, such as a refused connection or a time-out.
-  void answerWith(std::string body, int status = 200, std::uint64_t requestMs = 0,
-                  FailureKind noAnswer = FailureKind::CannotConnect) {
+  void answerWith(std::string body, int status = 200, std::uint64_t requestMs = 0) {
     const bool ok = status >= 200 && status < 300;
-    desktop.answer = {ok, status, std::move(body),
-                      ok       ? FailureKind::None
-                      : status ? FailureKind::HttpStatus
-                               : noAnswer};
+    const FailureKind why = status ? FailureKind::HttpStatus : FailureKind::CannotConnect;
+    desktop.answer = {ok, status, std::move(body), ok ? FailureKind::None : why};
     desktop.requestMs = requestMs;
   }
 };
