@@ -171,7 +171,7 @@ def windows_7_reaches_a_service_that_refuses_tls_below_1_2(s):
         check(SERVER.requests()[-1]["tls"] in ("TLSv1.2", "TLSv1.3"), "TLS below 1.2")
         log = os.path.join(WORK, f"{s.name}.{os.path.basename(EXE)}.log")
         trace = open(log, encoding="utf-8", errors="replace").read()
-        asked = re.search(r"WinHttpSetOption \w+, 84, .*\n.*session_set_option 0x(\w+)", trace)
+        asked = re.search(r"SetOption \w+, 84, (?:.*\n){1,4}.*session_set_option 0x(\w+)", trace)
         check(asked and int(asked.group(1), 16) & 0x800,  # WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2
               "the widget did not ask for TLS 1.2 with WINHTTP_OPTION_SECURE_PROTOCOLS (84)")
     finally:
