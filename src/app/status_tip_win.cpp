@@ -35,9 +35,11 @@ void StatusTip::create(HWND owner, HWND countLabel) {
   count_ = countLabel;
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
+  // The tip has no owner: under Wine a topmost popup owned by the widget kept the widget's
+  // first raise at start from putting it into the always-on-top band.
   tip_ = CreateWindowExW(
       WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
-      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr,
+      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
       reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE)), nullptr);
   if (tip_) {
     TTTOOLINFOW info = toolInfo(owner_, text_.c_str());
