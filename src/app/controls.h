@@ -217,6 +217,8 @@ class ControlObserver {
   virtual void visibleChanged(ControlId) {}
   virtual void colourChanged(ControlId) {}
   virtual void timerChanged(ControlId) {}
+  // What the widget says about its count (Widget::statusText) may have changed.
+  virtual void statusChanged() {}
 };
 
 class Controls;

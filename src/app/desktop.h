@@ -73,6 +73,13 @@ class Desktop {
   // Returns the edited text on OK and the empty text on Cancel.
   virtual std::string inputBox(const std::string& prompt, const std::string& title,
                                const std::string& defaultText, TwipsPoint topLeft) = 0;
+  // Whether the mouse pointer rests on the main window where it shows. A raise then would
+  // only keep the window's tooltip from showing: it is already on top where the user looks.
+  virtual bool pointerRestsOnWindow() { return false; }
+  // The local time of day as the user's settings write it.
+  virtual std::string localTimeText() { return ""; }
+  // A line for a debugger watching the program; nobody else sees it.
+  virtual void tellDebugger(const std::string&) {}
   // The bytes of a file in the folder of the program's executable, or nothing when it is
   // missing or cannot be read.
   virtual std::optional<std::string> readFileBesideProgram(const std::string& name) = 0;

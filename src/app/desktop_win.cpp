@@ -3,6 +3,7 @@
 #include "app/dialogs_win.h"
 #include "app/files_win.h"
 #include "app/layout.h"
+#include "app/text_win.h"
 
 namespace stormtally {
 
@@ -102,6 +103,23 @@ std::string WinDesktop::inputBox(const std::string& prompt, const std::string& t
   const int dpi = static_cast<int>(window_.dpi());
   const POINT at{twipsToPixels(topLeft.left, dpi), twipsToPixels(topLeft.top, dpi)};
   return showInputPrompt(window_.hwnd(), prompt, title, defaultText, at);
+}
+
+bool WinDesktop::pointerRestsOnWindow() {
+  POINT at;
+  if (!GetCursorPos(&at)) return false;
+  HWND under = WindowFromPoint(at);
+  return under && GetAncestor(under, GA_ROOT) == window_.hwnd();
+}
+
+std::string WinDesktop::localTimeText() {
+  wchar_t text[64] = L"";
+  GetTimeFormatW(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, text, 64);
+  return narrow(text);
+}
+
+void WinDesktop::tellDebugger(const std::string& line) {
+  OutputDebugStringW(widen("Stormtally: " + line + "\n").c_str());
 }
 
 std::optional<std::string> WinDesktop::readFileBesideProgram(const std::string& name) {

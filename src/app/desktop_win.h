@@ -25,6 +25,9 @@ class WinDesktop final : public Desktop {
   void messageBox(const std::string& text, const std::string& title, MessageKind kind) override;
   std::string inputBox(const std::string& prompt, const std::string& title,
                        const std::string& defaultText, TwipsPoint topLeft) override;
+  bool pointerRestsOnWindow() override;
+  std::string localTimeText() override;
+  void tellDebugger(const std::string& line) override;
   std::optional<std::string> readFileBesideProgram(const std::string& name) override;
 
  private:

@@ -32,6 +32,7 @@ void Lifecycle::alwaysOnTopStep(Raise first) {
     desktop_.stepBehindFrontWindow();
     return;
   }
+  if (desktop_.pointerRestsOnWindow()) return;  // raising each second would hide the tooltip
   SetTopMost(true, first);
   desktop_.raiseAboveAll(Raise::ShowWithoutActivating);
 }

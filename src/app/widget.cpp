@@ -13,6 +13,25 @@ Widget::Widget(Desktop& desktop, HttpClient& http, WindowTitles& windows, std::s
   c_.switch_.onClick([this] { lookup_.switch_Click(); });
 }
 
+std::string Widget::statusText() const {
+  StatusFacts facts;
+  if (c_.USR.value() == 1) {
+    facts.place = customPlace(c_.USR_LAT.text(), c_.USR_LON.text());
+    facts.radius = c_.USR_DISTANCE.text();
+  } else {
+    // A site the table lacks leaves the coordinates of the one before: say so.
+    const bool looked = !lookup_.site().empty();
+    const std::string& name = lookup_.siteName();
+    facts.place = looked
+                      ? sitePlace(lookup_.site(), name.empty() ? "(not in the site table)" : name)
+                      : sitePlace(c_.Nexrad_Site.text(), "");
+    facts.radius = c_.ID_DISTANCE.text();
+  }
+  facts.host = request_.serviceHost();
+  facts.last = request_.lastOutcome();
+  return stormtally::statusText(facts);
+}
+
 void Widget::activate() {
   // The always-on-top step can itself activate the window; one activation is one event.
   if (activating_) return;

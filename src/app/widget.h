@@ -26,6 +26,9 @@ class Widget {
   Controls& controls() { return c_; }
   const Controls& controls() const { return c_; }
   bool ended() const { return lifecycle_.ended(); }
+  // What the widget says about its count: the place and radius of the current mode, the time
+  // of the last answer and, when there is no count, why; before the first request, how to ask.
+  std::string statusText() const;
 
   // Window events.
   void load() { lifecycle_.Form_Load(); }

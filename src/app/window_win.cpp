@@ -121,6 +121,9 @@ bool MainWindow::create(Widget& widget) {
   applyDpi(dpiOf(hwnd_));
 
   widget.controls().attach(this);
+  statusTip_.create(hwnd_, child(ControlId::tstrikes));
+  statusTip_.setDpi(dpi_);
+  statusChanged();
   return true;
 }
 
@@ -160,6 +163,7 @@ void MainWindow::createChildren() {
 
 void MainWindow::applyDpi(UINT dpi) {
   dpi_ = dpi;
+  statusTip_.setDpi(dpi);
   applyFonts();
   const int d = static_cast<int>(dpi);
   for (const Child& ch : children_) {
@@ -222,6 +226,7 @@ void MainWindow::textChanged(ControlId id) {
     SetWindowTextW(h, widen(static_cast<const Label&>(control).caption()).c_str());
     InvalidateRect(h, nullptr, TRUE);
   }
+  statusChanged();
 }
 
 void MainWindow::visibleChanged(ControlId id) {
@@ -229,6 +234,12 @@ void MainWindow::visibleChanged(ControlId id) {
     const auto& box = static_cast<const TextBox&>(widget_->controls()[id]);
     ShowWindow(h, box.visible() ? SW_SHOWNA : SW_HIDE);
   }
+  statusChanged();
+}
+
+// The status is made from the controls and the last request; any change of either reaches it.
+void MainWindow::statusChanged() {
+  if (widget_) statusTip_.setText(widen(widget_->statusText()));
 }
 
 void MainWindow::colourChanged(ControlId id) {
@@ -267,9 +278,15 @@ std::optional<ControlId> MainWindow::labelAt(LPARAM lParam) const {
                    static_cast<int>(dpi_));
 }
 
+bool MainWindow::overStatusTarget(LPARAM lParam) const {
+  const std::optional<ControlId> here = labelAt(lParam);
+  return here == ControlId::Label1 || here == ControlId::tstrikes;
+}
+
 void MainWindow::mouseButton(int button, bool down, LPARAM lParam) {
   const std::optional<ControlId> here = labelAt(lParam);
   if (down) {
+    statusTip_.hide();
     pressed_ = here;
     if (!here) return;
     SetCapture(hwnd_);
@@ -304,6 +321,7 @@ LRESULT CALLBACK MainWindow::windowProc(HWND hwnd, UINT message, WPARAM wParam, 
     self->hwnd_ = hwnd;
   }
   auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self && message == WM_DESTROY) self->statusTip_.destroy();
   if (self && message == WM_NCDESTROY) {
     // From here on no message reaches the widget, which may be gone before this object.
     self->widget_ = nullptr;
@@ -360,9 +378,16 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_MOUSEMOVE: {
       const std::optional<ControlId> over = pressed_ ? pressed_ : labelAt(lParam);
+      statusTip_.pointerMoved(!pressed_ && overStatusTarget(lParam));
       if (over) widget_->mouseMove(*over);
       return 0;
     }
+    case WM_MOUSEHOVER:
+      statusTip_.pointerRested(!pressed_ && overStatusTarget(lParam));
+      return 0;
+    case WM_MOUSELEAVE:
+      statusTip_.hide();
+      return 0;
     case WM_COMMAND: {
       const auto id = static_cast<ControlId>(LOWORD(wParam) - kChildIdBase);
       // Enter on the focused button arrives as the dialog's OK.

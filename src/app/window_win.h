@@ -8,6 +8,7 @@
 
 #include "app/controls.h"
 #include "app/handles_win.h"
+#include "app/status_tip_win.h"
 #include "app/widget.h"
 
 namespace stormtally {
@@ -39,6 +40,7 @@ class MainWindow final : public ControlObserver {
   void visibleChanged(ControlId id) override;
   void colourChanged(ControlId id) override;
   void timerChanged(ControlId id) override;
+  void statusChanged() override;
 
  private:
   struct Child {
@@ -62,6 +64,7 @@ class MainWindow final : public ControlObserver {
   std::optional<ControlId> labelAt(LPARAM lParam) const;
   void mouseButton(int button, bool down, LPARAM lParam);
   void activated(bool active);
+  bool overStatusTarget(LPARAM lParam) const;
 
   HINSTANCE instance_;
   Widget* widget_ = nullptr;  // cleared when the window is gone
@@ -73,6 +76,7 @@ class MainWindow final : public ControlObserver {
   std::optional<ControlId> pressed_;  // the label a button went down on
   bool mirroringText_ = false;
   HWND lastFocus_ = nullptr;
+  StatusTip statusTip_;  // over the caption and the count
 };
 
 }  // namespace stormtally

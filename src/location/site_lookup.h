@@ -19,12 +19,17 @@ class SiteLookup {
   void Nexrad_Site_KeyPress(int& keyAscii) {
     if (keyAscii == kEnterKey) lookUp();
   }
+  // The site of the last lookup and its name in the table; empty before the first lookup,
+  // and the name empty when the table has no such site.
+  const std::string& site() const { return site_; }
+  const std::string& siteName() const { return siteName_; }
 
  private:
   void lookUp();
 
   Controls& c_;
   Desktop& desktop_;
+  std::string site_, siteName_;
 };
 
 }  // namespace stormtally

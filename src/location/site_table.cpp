@@ -34,7 +34,7 @@ std::string lowerAsciiLetters(std::string_view text) {
 }  // namespace
 
 void lookUpSite(std::string_view table, std::string_view siteText, std::string& lat,
-                std::string& lon) {
+                std::string& lon, std::string* name) {
   // A blank site box names no site; letting it match every line would silently pick
   // whatever site happens to stand last in the table.
   if (trimBlanks(siteText).empty()) return;
@@ -45,6 +45,7 @@ void lookUpSite(std::string_view table, std::string_view siteText, std::string& 
   // line with three fields replaces the latitude and keeps an earlier longitude.
   std::optional<std::string_view> foundLat;
   std::optional<std::string_view> foundLon;
+  std::optional<std::string_view> foundName;
 
   const char* const begin = table.data();
   const std::size_t size = table.size();
@@ -64,6 +65,7 @@ void lookUpSite(std::string_view table, std::string_view siteText, std::string& 
         while (pos < size && table[pos] != kFieldSeparator && !endsLine(table[pos])) ++pos;
         fields[count++] = std::string_view(begin + fieldStart, pos - fieldStart);
       }
+      if (count >= 2) foundName = trimBlanks(fields[1]);
       if (count >= 3) foundLat = trimBlanks(fields[2]);
       if (count >= 4) foundLon = trimBlanks(fields[3]);
     }
@@ -78,6 +80,7 @@ void lookUpSite(std::string_view table, std::string_view siteText, std::string& 
 
   if (foundLat) lat.assign(foundLat->data(), foundLat->size());
   if (foundLon) lon.assign(foundLon->data(), foundLon->size());
+  if (foundName && name) name->assign(foundName->data(), foundName->size());
 }
 
 }  // namespace stormtally

@@ -1,15 +1,38 @@
 // One blocking HTTPS GET. Implemented over WinHTTP on Windows and faked in the unit tests.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace stormtally {
 
+// Why a request gave no count. The adapter decides every kind but the last, which the core
+// decides when a good answer's body is not a number.
+enum class FailureKind {
+  None,                  // a 2xx answer whose whole body arrived
+  NoAddress,             // nothing to ask: no location for the current mode
+  NameNotResolved,       // the service's host name did not resolve
+  CannotConnect,         // no connection to the service
+  CertificateUntrusted,  // its certificate is from an authority the system does not trust
+  CertificateExpired,    // its certificate is expired or not yet valid
+  CertificateOtherHost,  // its certificate names another host
+  NoSecureChannel,       // the TLS handshake failed without saying why: under Wine an
+                         // untrusted certificate, on Windows also no TLS version in common
+  NoAnswerInTime,        // nothing complete within kRequestTimeoutMs
+  HttpStatus,            // an answer with a status outside 2xx and 3xx
+  AnswerTooLarge,        // a body over kMaxBodyBytes
+  RedirectRefused,       // a redirect, which the widget does not follow to plain http
+  BrokenAnswer,          // the connection ended or carried something that is not HTTP
+  NotANumber,            // a 2xx answer whose body is no count
+};
+
 struct HttpResponse {
-  bool ok = false;     // a 2xx answer whose whole body arrived within the bounds below
-  int status = 0;      // HTTP status, 0 when no answer arrived
-  std::string body;    // the body as sent, when ok
-  std::string reason;  // why it failed, for diagnostics only
+  bool ok = false;   // a 2xx answer whose whole body arrived within the bounds below
+  int status = 0;    // HTTP status, 0 when no answer arrived
+  std::string body;  // the body as sent; for a failed status, as much of it as arrived
+  FailureKind failure = FailureKind::None;
+  std::uint32_t systemError = 0;  // the platform's error number behind the failure, or 0
 };
 
 // Bounds every request keeps, whatever the platform.

@@ -30,8 +30,9 @@ constexpr wchar_t kUserAgent[] = L"Stormtally/" TEXT(STORMTALLY_VERSION);
 struct Exchange {
   UniqueKernelHandle done{CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // a step finished
   DWORD error = 0;                                                        // its error, or 0
-  DWORD got = 0;      // bytes a finished read delivered
-  char buffer[8192];  // a pending read writes here
+  DWORD certificateFlags = 0;  // what a failed certificate check found, when WinHTTP said
+  DWORD got = 0;               // bytes a finished read delivered
+  char buffer[8192];           // a pending read writes here
   std::shared_ptr<Exchange> self;
 };
 
@@ -46,6 +47,9 @@ void CALLBACK onStatus(HINTERNET, DWORD_PTR context, DWORD status, void* info, D
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
       x->error = static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError;
       break;
+    case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
+      x->certificateFlags = *static_cast<const DWORD*>(info);
+      return;  // the request error that follows ends the step
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
       x->got = length;
       break;
@@ -58,10 +62,63 @@ void CALLBACK onStatus(HINTERNET, DWORD_PTR context, DWORD status, void* info, D
   SetEvent(x->done.get());
 }
 
-HttpResponse failure(const char* what, DWORD error = GetLastError()) {
+// The kind of failure behind a WinHTTP error. Certificate errors come either as their own
+// error numbers or as one secure failure with flags that say what the check found.
+FailureKind kindOf(DWORD error, DWORD certificateFlags) {
+  switch (error) {
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+      return FailureKind::NameNotResolved;
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+      return FailureKind::CannotConnect;
+    case ERROR_WINHTTP_TIMEOUT:
+      return FailureKind::NoAnswerInTime;
+    case ERROR_WINHTTP_REDIRECT_FAILED:
+      return FailureKind::RedirectRefused;
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+      return FailureKind::CertificateExpired;
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+      return FailureKind::CertificateOtherHost;
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+      return FailureKind::CertificateUntrusted;
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+      return FailureKind::NoSecureChannel;
+    case ERROR_WINHTTP_SECURE_FAILURE:
+      if (certificateFlags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID) {
+        return FailureKind::CertificateExpired;
+      }
+      if (certificateFlags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID) {
+        return FailureKind::CertificateOtherHost;
+      }
+      return FailureKind::CertificateUntrusted;
+    default:
+      return FailureKind::BrokenAnswer;
+  }
+}
+
+HttpResponse failure(FailureKind kind, DWORD error) {
   HttpResponse r;
-  r.reason = std::string(what) + " failed (error " + std::to_string(error) + ")";
+  r.failure = kind;
+  r.systemError = error;
   return r;
+}
+
+HttpResponse failure(DWORD error = GetLastError(), DWORD certificateFlags = 0) {
+  return failure(kindOf(error, certificateFlags), error);
+}
+
+// Asks for TLS 1.2 and later: Windows 7's WinHTTP offers only TLS 1.0 unless told, and the
+// service refuses it. A system that does not know TLS 1.3 refuses the first set, and one
+// without TLS 1.2 in WinHTTP refuses both; it then keeps its own default.
+void askForCurrentTls(HINTERNET session) {
+  constexpr DWORD kTls12 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+  for (DWORD protocols : {kTls12 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3, kTls12}) {
+    if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
+      return;
+    }
+  }
 }
 
 // Applies the user's proxy settings the way the platform's own HTTP classes do, on systems
@@ -121,16 +178,16 @@ HttpResponse WinHttpClient::get(const std::string& url) {
   parts.dwHostNameLength = static_cast<DWORD>(-1);
   parts.dwUrlPathLength = static_cast<DWORD>(-1);
   parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!WinHttpCrackUrl(wideUrl.c_str(), 0, 0, &parts)) return failure("reading the address");
+  if (!WinHttpCrackUrl(wideUrl.c_str(), 0, 0, &parts)) return failure();
   // Only https: a strike count must come from the service it claims to come from.
-  if (parts.nScheme != INTERNET_SCHEME_HTTPS) return failure("https only", 0);
+  if (parts.nScheme != INTERNET_SCHEME_HTTPS) return failure(FailureKind::NoAddress, 0);
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
                             std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
 
   // Declared before the handles, so that it outlives their closing below.
   const auto exchange = std::make_shared<Exchange>();
-  if (!exchange->done) return failure("creating an event");
+  if (!exchange->done) return failure();
 
   bool automaticProxy = true;
   UniqueInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, nullptr,
@@ -140,23 +197,24 @@ HttpResponse WinHttpClient::get(const std::string& url) {
     session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr,
                               WINHTTP_FLAG_ASYNC));
   }
-  if (!session) return failure("opening a session");
+  if (!session) return failure();
+  askForCurrentTls(session.get());
   // The connection and the request take the callback over from the session.
   if (WinHttpSetStatusCallback(
           session.get(), onStatus,
           WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
           0) == WINHTTP_INVALID_STATUS_CALLBACK) {
-    return failure("watching the session");
+    return failure();
   }
   UniqueInternet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
-  if (!connection) return failure("connecting");
+  if (!connection) return failure();
   UniqueInternet request(WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr,
                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                             WINHTTP_FLAG_SECURE));
-  if (!request) return failure("opening the request");
+  if (!request) return failure();
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(exchange.get());
   if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
-    return failure("tying the request to its state");
+    return failure();
   }
   exchange->self = exchange;
 
@@ -166,7 +224,7 @@ HttpResponse WinHttpClient::get(const std::string& url) {
 
   // Starts one step with WinHTTP's time-outs set to the time left, and waits for it to finish.
   HttpResponse r;
-  const auto step = [&](const char* what, auto start) {
+  const auto step = [&](auto start) {
     const int ms = left();
     WinHttpSetTimeouts(request.get(), ms, ms, ms, ms);
     DWORD receiveMs = static_cast<DWORD>(ms);
@@ -174,53 +232,58 @@ HttpResponse WinHttpClient::get(const std::string& url) {
                      sizeof receiveMs);
     exchange->error = 0;
     if (!start()) {
-      r = failure(what);
+      r = failure();
     } else if (WaitForSingleObject(exchange->done.get(), static_cast<DWORD>(left())) !=
                WAIT_OBJECT_0) {
-      r = HttpResponse{};
-      r.reason = "no answer within " + std::to_string(kRequestTimeoutMs / 1000) + " s";
+      r = failure(FailureKind::NoAnswerInTime, 0);
     } else if (exchange->error != 0) {
-      r = failure(what, exchange->error);
+      r = failure(exchange->error, exchange->certificateFlags);
     } else {
       return true;
     }
     return false;
   };
 
-  const bool answered =
-      step("sending the request",
-           [&] {
-             return WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                       WINHTTP_NO_REQUEST_DATA, 0, 0, context);
-           }) &&
-      step("receiving the response",
-           [&] { return WinHttpReceiveResponse(request.get(), nullptr); });
+  const bool answered = step([&] {
+                          return WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                                    WINHTTP_NO_REQUEST_DATA, 0, 0, context);
+                        }) &&
+                        step([&] { return WinHttpReceiveResponse(request.get(), nullptr); });
   if (!answered) return r;
 
   DWORD status = 0;
   DWORD size = sizeof status;
   if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
-    return failure("reading the status");
+    return failure();
   }
-  r.status = static_cast<int>(status);
-  if (status < 200 || status > 299) {
-    r.reason = "HTTP status " + std::to_string(status);
-    return r;
-  }
+  // A redirect that arrives here is one WinHTTP did not follow: to plain http.
+  const FailureKind statusFailure = status >= 200 && status <= 299   ? FailureKind::None
+                                    : status >= 300 && status <= 399 ? FailureKind::RedirectRefused
+                                                                     : FailureKind::HttpStatus;
+  // The body is read for a failed status too, as far as its first line needs: the service
+  // says there why.
+  constexpr std::size_t kFailureBodyBytes = 1024;
   for (;;) {
     const auto read = [&] {
       return WinHttpReadData(request.get(), exchange->buffer, sizeof exchange->buffer, nullptr);
     };
-    if (!step("reading the body", read)) return r;
+    if (!step(read)) break;
     if (exchange->got == 0) break;
     if (r.body.size() + exchange->got > kMaxBodyBytes) {
-      r.body.clear();
-      r.reason = "body over " + std::to_string(kMaxBodyBytes) + " bytes";
-      return r;
+      if (statusFailure != FailureKind::None) break;
+      return failure(FailureKind::AnswerTooLarge, 0);
     }
     r.body.append(exchange->buffer, exchange->got);
+    if (statusFailure != FailureKind::None && r.body.size() >= kFailureBodyBytes) break;
   }
+  r.status = static_cast<int>(status);
+  if (statusFailure != FailureKind::None) {
+    r.failure = statusFailure;
+    r.systemError = 0;
+    return r;
+  }
+  if (r.failure != FailureKind::None) return r;
   r.ok = true;
   return r;
 }

@@ -7,8 +7,15 @@ namespace stormtally {
 
 std::optional<std::string> StrikeRequest::HttpGetText(const std::string& url) {
   HttpResponse response = http_.get(url);
-  if (!response.ok) return std::nullopt;
-  return std::move(response.body);
+  RequestOutcome& outcome = last_.emplace();
+  outcome.status = response.status;
+  outcome.failure = response.ok ? FailureKind::None : response.failure;
+  if (response.ok) return std::move(response.body);
+  // An adapter that failed without saying how still gave no answer worth showing.
+  if (outcome.failure == FailureKind::None) outcome.failure = FailureKind::BrokenAnswer;
+  outcome.serviceLine = serviceLine(response.body);
+  if (response.systemError) errorNumber_ = response.systemError;
+  return std::nullopt;
 }
 
 void StrikeRequest::Command1_Click() {
@@ -30,10 +37,23 @@ void StrikeRequest::Command1_Click() {
   // A failure of any kind shows "--", never a count: a widget that showed 0 while its
   // service is down would tell the user the sky is calm.
   std::optional<std::string> count;
-  if (!url.empty()) {
-    if (std::optional<std::string> body = HttpGetText(url)) count = countFromBody(*body);
+  errorNumber_ = 0;
+  if (url.empty()) {
+    last_.emplace().failure = FailureKind::NoAddress;
+  } else if (std::optional<std::string> body = HttpGetText(url)) {
+    count = countFromBody(*body);
+    if (!count) last_->failure = FailureKind::NotANumber;
+    if (!count) last_->serviceLine = serviceLine(*body);
   }
+  last_->endedAt = desktop_.localTimeText();
   c_.tstrikes.setCaption(count ? *count : std::string(kNoCount));
+  if (!count) {
+    std::string line = "no count for " + url + ": " +
+                       failureReason(last_->failure, last_->status, last_->serviceLine, host_);
+    if (errorNumber_) line += " (system error " + std::to_string(errorNumber_) + ")";
+    desktop_.tellDebugger(line);
+  }
+  if (ControlObserver* screen = c_.observer()) screen->statusChanged();
 
   c_.Timer1.setEnabled(true);
 }

@@ -9,6 +9,7 @@
 #include "app/desktop.h"
 #include "app/lifecycle.h"
 #include "query/http_client.h"
+#include "query/status_text.h"
 
 namespace stormtally {
 
@@ -20,11 +21,17 @@ class StrikeRequest {
         desktop_(desktop),
         lifecycle_(lifecycle),
         http_(http),
-        serviceBase_(std::move(serviceBase)) {}
+        serviceBase_(std::move(serviceBase)),
+        host_(hostOf(serviceBase_)) {}
 
   void Command1_Click();
-  // One blocking GET; the body of a 2xx answer, or nothing on any failure.
+  // One blocking GET; the body of a 2xx answer, or nothing on any failure, whose kind it
+  // keeps as the outcome of the request.
   std::optional<std::string> HttpGetText(const std::string& url);
+
+  // How the last request ended; nothing before the first.
+  const std::optional<RequestOutcome>& lastOutcome() const { return last_; }
+  const std::string& serviceHost() const { return host_; }
 
  private:
   Controls& c_;
@@ -32,6 +39,9 @@ class StrikeRequest {
   Lifecycle& lifecycle_;
   HttpClient& http_;
   std::string serviceBase_;
+  std::string host_;
+  std::optional<RequestOutcome> last_;
+  std::uint32_t errorNumber_ = 0;  // the platform's error behind the last failure, or 0
 };
 
 }  // namespace stormtally

@@ -6,10 +6,11 @@
 // above it in the Z order; and the foreground window, the one that holds the keyboard.
 //
 // Usage: st_probe [--class NAME] [--title TEXT] [--wait MS] [--dpi N]
-//   Defaults: class "StormtallyWidget", title "x", no waiting. Exits 1 when no such window
-//   exists after waiting up to MS milliseconds. --dpi first sends the window WM_DPICHANGED for
-//   N dots per inch, as Windows does when the window's monitor changes its scale, with the
-//   suggested rectangle (its place, scaled from 170 by 74) written into the window's process.
+//   Defaults: class "StormtallyWidget", title "x", no waiting; title "*" takes any title. Exits 1
+//   when no such window exists after waiting up to MS milliseconds. --dpi first sends the window
+//   WM_DPICHANGED for N dots per inch, as Windows does when the window's monitor changes its scale,
+//   with the suggested rectangle (its place, scaled from 170 by 74) written into the window's
+//   process.
 //
 // A child's text is read with WM_GETTEXT under a time-out, so a widget busy in a blocking
 // request does not block the probe: such a child reports "hung": true and the text the window
@@ -116,9 +117,10 @@ int wmain(int argc, wchar_t** argv) {
     if (key == L"--wait") waitMs = wcstol(argv[i + 1], nullptr, 10);
     if (key == L"--dpi") dpi = wcstol(argv[i + 1], nullptr, 10);
   }
-  HWND top = FindWindowW(cls.c_str(), title.c_str());
+  const wchar_t* name = title == L"*" ? nullptr : title.c_str();
+  HWND top = FindWindowW(cls.c_str(), name);
   for (DWORD start = GetTickCount(); !top && long(GetTickCount() - start) < waitMs; Sleep(50)) {
-    top = FindWindowW(cls.c_str(), title.c_str());
+    top = FindWindowW(cls.c_str(), name);
   }
   if (!top) return 1;
   DWORD pid = 0;

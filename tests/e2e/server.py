@@ -20,7 +20,7 @@ Every event is one JSON line in the log file; "conn" (the client's port) ties a 
 failed handshake to its connection:
   {"t": ..., "event": "connection", "conn": 40112, "mode": "answer"}   a connection accepted
   {"t": 1700000000.123, "event": "request", "line": "GET /... HTTP/1.1", "path": "/...",
-   "mode": "answer", "conn": 40112}
+   "mode": "answer", "conn": 40112, "tls": "TLSv1.3"}
   {"t": ..., "event": "tls_error", "error": "...", "conn": 40112}  a handshake that failed
   {"t": ..., "event": "ready", "port": 48443}           once, when the server listens
 """
@@ -63,7 +63,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         behaviour = self.connection.behaviour
         mode = behaviour["mode"]
         log(event="request", line=self.requestline, path=self.path, mode=mode,
-            conn=self.client_address[1])
+            conn=self.client_address[1], tls=self.connection.version())
         self.close_connection = True
         if mode == "hang":
             self.server.stopping.wait(float(behaviour.get("seconds", 25)))
@@ -120,6 +120,7 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 def context(cert, key):
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.minimum_version = ssl.TLSVersion.TLSv1_2  # as the real service: no TLS 1.0 or 1.1
     ctx.load_cert_chain(cert, key)
     return ctx
 

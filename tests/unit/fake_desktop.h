@@ -65,6 +65,9 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
     dialogs.push_back(std::move(shown));
     if (onDialog) onDialog();
   }
+  bool pointerRestsOnWindow() override { return pointerOnWindow; }
+  std::string localTimeText() override { return std::to_string(nowMs) + " ms"; }
+  void tellDebugger(const std::string& line) override { debugLines.push_back(line); }
   std::optional<std::string> readFileBesideProgram(const std::string& name) override {
     log.push_back("read(" + name + ")");
     return files.count(name) ? std::optional<std::string>(files[name]) : std::nullopt;
@@ -124,15 +127,15 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   };
 
   Widget* widget = nullptr;
-  bool anotherInstance = false, ended = false;
+  bool anotherInstance = false, ended = false, pointerOnWindow = false;
   std::uint64_t nowMs = 0;
   std::uint32_t tickBase = 0;
   std::map<ControlId, std::uint64_t> due;
-  std::vector<std::string> log, dialogs;
+  std::vector<std::string> log, dialogs, debugLines;
   std::deque<std::string> answers;
   std::map<std::string, std::string> files;
   std::vector<Request> requests;
-  HttpResponse answer{true, 200, "0", ""};
+  HttpResponse answer{true, 200, "0"};
   std::uint64_t requestMs = 0;
   std::function<void()> onRequest;
   std::function<void()> onDialog;  // called as each message box or prompt opens
@@ -155,7 +158,9 @@ struct Harness {
   }
   // Status 0 is a failure before any answer, such as a refused connection or a time-out.
   void answerWith(std::string body, int status = 200, std::uint64_t requestMs = 0) {
-    desktop.answer = {status >= 200 && status < 300, status, std::move(body), ""};
+    const bool ok = status >= 200 && status < 300;
+    const FailureKind why = status ? FailureKind::HttpStatus : FailureKind::CannotConnect;
+    desktop.answer = {ok, status, std::move(body), ok ? FailureKind::None : why};
     desktop.requestMs = requestMs;
   }
 };

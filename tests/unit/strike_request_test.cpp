@@ -1,5 +1,6 @@
 // The strike-count request: the address it builds, how the answer becomes the caption, and
 // what it leaves behind.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "fake_desktop.h"
@@ -50,18 +51,26 @@ TEST(Command1, AsksForTheCurrentModesLocationAndShowsTheFlooredCount) {
   Harness h;
   std::vector<std::string> logAtGet;
   h.answerWith("17.9");
-  h.desktop.onRequest = [&] { logAtGet = h.desktop.log; };
+  h.desktop.onRequest = [&] { logAtGet = std::exchange(h.desktop.log, {}); };
   h.c.Command1.press();
   const std::string url = kPathAndQuery + "lat=38.699&lon=-90.683&distance=128";
   EXPECT_EQ(logAtGet, (std::vector<std::string>{"on top", "focus", "repaint", "GET " + url}));
   EXPECT_EQ(h.c.tstrikes.caption(), "17");
   EXPECT_TRUE(h.c.Timer1.enabled());  // the custom location's address is custom_location_test's
+  h.desktop.pointerOnWindow = true;   // a raise now would only keep the tooltip from showing
+  h.c.Command1.press();
+  EXPECT_EQ(logAtGet, (std::vector<std::string>{"Timer1 on", "focus", "repaint", "GET " + url}));
 }
 
-// Which bodies are no count is CountText's table; the cycle's failures over time are
-// refresh_cycle_test's. A mode flag neither 0 nor 1 leaves no address and asks nothing.
-TEST(Command1, EveryFailureShowsDashesAndStillStartsTheFirstWait) {
-  for (int status : {0, 503, 200, 2}) {
+// Which bodies are no count is CountText's table, and the words for each failure are
+// StatusText's; the cycle's failures over time are refresh_cycle_test's. A mode flag neither 0
+// nor 1 leaves no address and asks nothing. Each failure says why, and tells the debugger.
+TEST(Command1, EveryFailureShowsDashesSaysWhyAndStillStartsTheFirstWait) {
+  // clang-format off
+  const std::pair<int, const char*> rows[] = {{0, "cannot connect to strikes.test"},
+      {503, "HTTP status 503: 0"}, {200, "is not a number: abc"}, {2, "no location to ask for"}};
+  // clang-format on
+  for (const auto& [status, why] : rows) {
     Harness h;
     h.answerWith("41");
     h.c.Command1.press();  // a good count first: a failure must not keep it
@@ -72,6 +81,8 @@ TEST(Command1, EveryFailureShowsDashesAndStillStartsTheFirstWait) {
     EXPECT_EQ(h.c.tstrikes.caption(), "--") << status;
     EXPECT_TRUE(h.c.Timer1.enabled()) << status;
     EXPECT_EQ(h.desktop.requests.size(), status == 2 ? 1u : 2u) << status;
+    EXPECT_NE(h.widget.statusText().find(why), std::string::npos) << h.widget.statusText();
+    EXPECT_THAT(h.desktop.debugLines, ::testing::ElementsAre(::testing::HasSubstr(why)));
   }
 }
 
