@@ -63,6 +63,8 @@ class StubDesktop final : public Desktop {
   bool anotherInstanceAtStart() override { return false; }
   void raiseAboveAll(Raise) override {}
   void dropFromAlwaysOnTop() override {}
+  FrontWindow frontWindow() override { return {}; }
+  void stepBehindFrontWindow() override {}
   void repaint() override {}
   void beginCaptionDrag() override {}
   void focusParkingBox() override {}

@@ -38,6 +38,11 @@ class VariantDesktop final : public Desktop {
     real_.raiseAboveAll(how);
   }
   void dropFromAlwaysOnTop() override { real_.dropFromAlwaysOnTop(); }
+  FrontWindow frontWindow() override { return real_.frontWindow(); }
+  void stepBehindFrontWindow() override { real_.stepBehindFrontWindow(); }
+  bool pointerRestsOnWindow() override { return real_.pointerRestsOnWindow(); }
+  std::string localTimeText() override { return real_.localTimeText(); }
+  void tellDebugger(const std::string& line) override { real_.tellDebugger(line); }
   void repaint() override { real_.repaint(); }
   void beginCaptionDrag() override { real_.beginCaptionDrag(); }
   void focusParkingBox() override { real_.focusParkingBox(); }
