@@ -6,7 +6,7 @@ NATIVE := build/native
 WIN := build/mingw32
 JOBS ?= 2
 
-.PHONY: run test deps build native windows unit fuzz e2e bench clean
+.PHONY: run test deps build native windows unit fuzz e2e bench clean release
 
 run: build
 	tools/run.sh $(NATIVE) $(WIN)
@@ -16,6 +16,7 @@ test: build
 	tools/code-lines && \
 	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS) && \
 	$(MAKE) --no-print-directory fuzz && \
+	$(MAKE) --no-print-directory release && tests/release/check.sh && \
 	$(MAKE) --no-print-directory e2e; rc=$$?; \
 	echo "make test took $$(( $$(date +%s) - start )) s"; exit $$rc
 
@@ -45,6 +46,12 @@ e2e: windows
 	@cmake --preset native >/dev/null
 	@cmake --build --preset native --target strikecountd
 	@if [ -x tests/e2e/run.sh ]; then tests/e2e/run.sh $(WIN); fi
+
+# The Windows release in dist/: installer, portable zip, SHA256SUMS (release/build.sh).
+# make release [SERVICE_URL=https://host[:port]] [SIGN_KEY=key.pem SIGN_CERT=cert.pem]
+release: deps
+	@SERVICE_URL='$(SERVICE_URL)' SIGN_KEY='$(SIGN_KEY)' SIGN_CERT='$(SIGN_CERT)' JOBS=$(JOBS) \
+	  release/build.sh
 
 bench: build
 	@tools/install-deps.sh bench

@@ -45,7 +45,7 @@ service=$(sed -n 's/^#define STORMTALLY_SERVICE_URL "\(.*\)"$/\1/p' "$build/src/
 name=Stormtally-$version
 
 # What both the installer and the zip hold.
-rm -rf "$stage" && mkdir -p "$stage/licenses"
+rm -rf "$stage" "$build/uninstall.exe" && mkdir -p "$stage/licenses"
 cp "$build/src/stormtally.exe" "$build/src/radars.gis" "$stage/"
 sed -e "s|@VERSION@|$version|; s|@SERVICE_URL@|$service|" "$root/release/README.txt.in" |
   sed 's/$/\r/' >"$stage/README.txt"
