@@ -61,8 +61,8 @@ if [[ -n ${SIGN_KEY:-} ]]; then
 fi
 
 rm -f "$out"/Stormtally-*-setup.exe "$out"/Stormtally-*-portable.zip "$out/SHA256SUMS"
-makensis -V2 -NOCD "-DVERSION=$version" "-DSTAGE=$stage" "-DICON=$root/res/stormtally.ico" \
-  "-DOUTFILE=$out/$name-setup.exe" "${signer[@]}" "$root/release/stormtally.nsi" >/dev/null
+makensis -V2 -NOCD "-DVERSION=$version" "-DSTAGE=$stage" "-DOUTFILE=$out/$name-setup.exe" \
+  "${signer[@]}" "$root/release/stormtally.nsi" >/dev/null
 python3 "$root/release/zip.py" "$out/$name-portable.zip" "$stage" "$name"
 (cd "$out" && sha256sum "$name-setup.exe" "$name-portable.zip" >SHA256SUMS)
 ls -l "$out"

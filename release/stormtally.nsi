@@ -2,7 +2,7 @@
 ; %LOCALAPPDATA%\Programs\Stormtally, with a Start-menu shortcut, an optional start at sign-in
 ; and an uninstaller that Windows' "Installed apps" lists.
 ;
-; makensis -DVERSION=1.2.3 -DSTAGE=folder -DICON=file.ico -DOUTFILE=setup.exe [-DSIGN=command]
+; makensis -DVERSION=1.2.3 -DSTAGE=folder -DOUTFILE=setup.exe [-DSIGN=command]
 ;   stormtally.nsi
 ;   STAGE holds stormtally.exe, radars.gis, README.txt and licenses/ (see build.sh); SIGN, when
 ;   given, is run on the finished installer and uninstaller with the file's path appended.
@@ -47,8 +47,8 @@ VIAddVersionKey LegalCopyright "${APP} developers"
   !uninstfinalize '${SIGN} "%1"'
 !endif
 
-!define MUI_ICON "${ICON}"
-!define MUI_UNICON "${ICON}"
+!define MUI_ICON "${__FILEDIR__}/../res/stormtally.ico"
+!define MUI_UNICON "${__FILEDIR__}/../res/stormtally.ico"
 !define MUI_COMPONENTSPAGE_NODESC
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_COMPONENTS

@@ -7,21 +7,18 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 fail() { echo "release check: FAIL: $*" >&2; exit 1; }
-[[ -f $root/dist/SHA256SUMS ]] || fail "no dist/SHA256SUMS: run make release first"
-other=$(mktemp -d "/tmp/stormtally release ü.XXXXXX")
-trap 'rm -rf "$other"' EXIT
+other=$(mktemp -d "/tmp/stormtally release ü.XXXXXX") && trap 'rm -rf "$other"' EXIT
 (cd "$root" && git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf -) |
   tar -xf - -C "$other"
 export SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct)
 (cd "$other" && TZ=Pacific/Kiritimati SERVICE_URL= SIGN_KEY= SIGN_CERT= release/build.sh >/dev/null)
-echo "release check: hashes of the two builds"
 paste "$root/dist/SHA256SUMS" "$other/dist/SHA256SUMS"
 cmp "$root/dist/SHA256SUMS" "$other/dist/SHA256SUMS" || fail "the two builds differ"
 
 openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=Stormtally test signer" \
   -addext "extendedKeyUsage=codeSigning" -keyout "$other/key.pem" -out "$other/cert.pem" 2>/dev/null
-SIGN_KEY=$other/key.pem SIGN_CERT=$other/cert.pem "$other/release/build.sh" "$other/signed" >/dev/null
-for f in "$other"/build/release/{stage/stormtally.exe,uninstall.exe} "$other"/signed/*-setup.exe; do
+SIGN_KEY=$other/key.pem SIGN_CERT=$other/cert.pem "$other/release/build.sh" "$other/sig" >/dev/null
+for f in "$other"/build/release/{stage/stormtally.exe,uninstall.exe} "$other"/sig/*-setup.exe; do
   osslsigncode verify -CAfile "$other/cert.pem" -in "$f" >"$other/verify.log" 2>&1 ||
     fail "$(basename "$f") does not verify: $(tail -3 "$other/verify.log")"
 done
