@@ -6,7 +6,8 @@ NATIVE := build/native
 WIN := build/mingw32
 JOBS ?= 2
 
-.PHONY: run test deps build native windows unit fuzz e2e bench clean package-service test-service-ops
+.PHONY: run test deps build native windows unit fuzz e2e bench clean release package-service \
+  test-service-ops
 
 run: build
 	tools/run.sh $(NATIVE) $(WIN)
@@ -17,6 +18,7 @@ test: build
 	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS) && \
 	$(MAKE) --no-print-directory test-service-ops && \
 	$(MAKE) --no-print-directory fuzz && \
+	$(MAKE) --no-print-directory release && tests/release/check.sh && \
 	$(MAKE) --no-print-directory e2e; rc=$$?; \
 	echo "make test took $$(( $$(date +%s) - start )) s"; exit $$rc
 
@@ -56,6 +58,12 @@ package-service:
 # The service in production on loopback: package, GLM sync, certificate reload, drain, HAProxy.
 test-service-ops: package-service
 	service/tests/ops_test.py $(NATIVE) build/package
+
+# The Windows release in dist/: installer, portable zip, SHA256SUMS (release/build.sh).
+# make release [SERVICE_URL=https://host[:port]] [SIGN_KEY=key.pem SIGN_CERT=cert.pem]
+release: deps
+	@SERVICE_URL='$(SERVICE_URL)' SIGN_KEY='$(SIGN_KEY)' SIGN_CERT='$(SIGN_CERT)' JOBS=$(JOBS) \
+	  release/build.sh
 
 bench: build
 	@tools/install-deps.sh bench

@@ -9,6 +9,8 @@ packages=(
   clang-format python3 locales cloc
   # the Windows widget
   g++-mingw-w64-i686 binutils-mingw-w64-i686
+  # its release: the installer, Authenticode signatures
+  nsis osslsigncode
   # running it: Wine (32-bit), a virtual display, input and screenshots
   wine wine32:i386 xvfb xdotool imagemagick x11-utils
   # a window manager for the end-to-end tests' desktop

@@ -140,6 +140,7 @@ export E2E_EXE=$exe E2E_HELPERS=$helpers E2E_WORK=$work E2E_ARTIFACTS=$artifacts
 export E2E_CONTROL=$work/server-control.json E2E_SERVER_LOG=$work/server-log.jsonl
 export E2E_BUNDLE=$work/bundle.crt E2E_SYSTEM_BUNDLE=$work/system-bundle.crt
 export E2E_TEST_CA=$work/test-ca.crt E2E_XVFB_LOG=$work/xvfb.log
+export E2E_DIST=${E2E_DIST:-$(cd "$here/../.." && pwd)/dist} # what `make release` wrote
 # The scripted strike-count service (server.py) on the widget's port.
 : >"$E2E_SERVER_LOG"
 python3 -c 'import e2elib; e2elib.start_stub()' || die "the test server did not start"
