@@ -97,6 +97,11 @@ Section "${APP}" SecApp
   !insertmacro CLOSE_RUNNING_WIDGET
   SetOutPath "$INSTDIR"
   File "${STAGE}/${EXE}"
+  ; The site table may hold sites the user added: keep the one an upgrade replaces.
+  ${If} ${FileExists} "$INSTDIR\radars.gis"
+    Delete "$INSTDIR\radars.gis.old"
+    Rename "$INSTDIR\radars.gis" "$INSTDIR\radars.gis.old"
+  ${EndIf}
   File "${STAGE}/radars.gis"
   File "${STAGE}/README.txt"
   SetOutPath "$INSTDIR\licenses"
@@ -148,6 +153,7 @@ Section Uninstall
   Delete "$SMPROGRAMS\${APP}.lnk"
   Delete "$INSTDIR\${EXE}"
   Delete "$INSTDIR\radars.gis"
+  Delete "$INSTDIR\radars.gis.old"
   Delete "$INSTDIR\README.txt"
   !insertmacro LICENSES Delete "$INSTDIR\licenses\"
   RMDir "$INSTDIR\licenses"

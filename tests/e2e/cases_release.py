@@ -135,8 +135,12 @@ def install_then_upgrade_over_the_running_widget(s):
                 "QuietUninstallString": rf'"{folder}\uninstall.exe" /S'}
     for name, data in expected.items():
         check(st["uninstall"].get(name) == data, f"{name} is {st['uninstall'].get(name)!r}")
+    with open(os.path.join(unix(folder), "radars.gis"), "a") as f:
+        f.write("home||35.22|-97.44\r\n")  # a site the user added
     widget = start(s, unix(exe))
     st = install(dist("setup.exe")[0])
+    check("home||35.22" in open(os.path.join(unix(folder), "radars.gis.old")).read(),
+          "the upgrade lost the sites the user added")
     check(widget.proc.wait(timeout=10) == 0, "the widget did not end normally when asked")
     check(st["uninstall"]["DisplayVersion"] == dist("setup.exe")[1], "still the older version")
     check(filecmp.cmp(unix(exe), f"{STAGE}/stormtally.exe", shallow=False), "the old exe stayed")
