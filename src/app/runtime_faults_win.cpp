@@ -27,6 +27,8 @@ void __gnu_cxx::__verbose_terminate_handler() {
 
 namespace std {
 
+// One stand-in a line, read as the list it is.
+// clang-format off
 void __throw_bad_exception() { abort(); }
 void __throw_bad_alloc() { abort(); }
 void __throw_bad_array_new_length() { abort(); }
@@ -43,5 +45,7 @@ void __throw_runtime_error(const char*) { abort(); }
 void __throw_range_error(const char*) { abort(); }
 void __throw_overflow_error(const char*) { abort(); }
 void __throw_underflow_error(const char*) { abort(); }
+
+// clang-format on
 
 }  // namespace std
