@@ -34,7 +34,8 @@ def tooltip(w, *words):
 
     def shown():
         tip = probe("tooltips_class32", "*")
-        return tip and tip["visible"] and all(word in tip["text"] for word in words) and tip
+        placed = tip and tip["rect"][2] > tip["rect"][0]  # shown before it is placed, at times
+        return placed and tip["visible"] and all(word in tip["text"] for word in words) and tip
     return wait_for(shown, 5, f"a tooltip over the count saying {words}")
 
 
