@@ -1,6 +1,6 @@
 #include "query/status_text.h"
 
-#include <cstdio>
+#include <cmath>
 
 #include "location/number_text.h"
 
@@ -43,8 +43,14 @@ void replaceAll(std::string& text, std::string_view mark, std::string_view with)
 std::string twoDecimals(std::string_view number) {
   const std::optional<double> value = answerValue(number);
   if (!value || number.empty()) return std::string(number);
-  char text[64];
-  std::snprintf(text, sizeof text, "%.2f", *value);
+  // Far beyond any latitude or longitude, the number's own text says it.
+  if (!(std::fabs(*value) < 1e12)) return numberText(*value);
+  // Whole hundredths, written by hand: printf's float formatting would add its code to the exe.
+  const long long hundredths = std::llround(*value * 100);
+  const unsigned long long digits = hundredths < 0 ? 0ULL - hundredths : hundredths;
+  std::string text = (hundredths < 0 ? "-" : "") + std::to_string(digits / 100) + '.';
+  text += static_cast<char>('0' + digits / 10 % 10);
+  text += static_cast<char>('0' + digits % 10);
   return text;
 }
 
