@@ -29,8 +29,16 @@ struct InternetTraits {
   static void close(Handle h) { ::WinHttpCloseHandle(h); }
 };
 
+struct WindowTraits {
+  using Handle = HWND;
+  static Handle empty() { return nullptr; }
+  static bool isValid(Handle h) { return h != nullptr; }
+  static void close(Handle h) { ::DestroyWindow(h); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
 using UniqueInternet = UniqueHandle<InternetTraits>;
+using UniqueWindow = UniqueHandle<WindowTraits>;  // a window of the widget's own, not the main one
 
 }  // namespace stormtally

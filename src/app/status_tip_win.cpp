@@ -37,13 +37,13 @@ void StatusTip::create(HWND owner, HWND countLabel) {
   InitCommonControlsEx(&controls);
   // The tip has no owner: under Wine a topmost popup owned by the widget kept the widget's
   // first raise at start from putting it into the always-on-top band.
-  tip_ = CreateWindowExW(
+  tip_.reset(CreateWindowExW(
       WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-      reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE)), nullptr);
+      reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE)), nullptr));
   if (tip_) {
     TTTOOLINFOW info = toolInfo(owner_, text_.c_str());
-    SendMessageW(tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+    SendMessageW(tip_.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
     setDpi(dpi_);
   }
   comStarted_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
@@ -62,8 +62,7 @@ void StatusTip::destroy() {
   }
   if (comStarted_) CoUninitialize();
   comStarted_ = false;
-  if (tip_) DestroyWindow(tip_);
-  tip_ = nullptr;
+  tip_.reset();
 }
 
 void StatusTip::setText(const std::wstring& text) {
@@ -71,7 +70,7 @@ void StatusTip::setText(const std::wstring& text) {
   text_ = text;
   if (tip_) {
     TTTOOLINFOW info = toolInfo(owner_, text_.c_str());
-    SendMessageW(tip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&info));
+    SendMessageW(tip_.get(), TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&info));
     if (shown_) place();
   }
   if (annotations_) {
@@ -83,7 +82,7 @@ void StatusTip::setText(const std::wstring& text) {
 
 void StatusTip::setDpi(UINT dpi) {
   dpi_ = dpi;
-  if (tip_) SendMessageW(tip_, TTM_SETMAXTIPWIDTH, 0, MulDiv(kMaxWidthAt96, dpi, 96));
+  if (tip_) SendMessageW(tip_.get(), TTM_SETMAXTIPWIDTH, 0, MulDiv(kMaxWidthAt96, dpi, 96));
 }
 
 void StatusTip::pointerMoved(bool overTarget) {
@@ -97,21 +96,22 @@ void StatusTip::pointerRested(bool overTarget) {
   shown_ = true;
   place();
   TTTOOLINFOW info = toolInfo(owner_, text_.c_str());
-  SendMessageW(tip_, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&info));
+  SendMessageW(tip_.get(), TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&info));
 }
 
 void StatusTip::hide() {
   if (!tip_ || !shown_) return;
   shown_ = false;
   TTTOOLINFOW info = toolInfo(owner_, text_.c_str());
-  SendMessageW(tip_, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&info));
+  SendMessageW(tip_.get(), TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&info));
 }
 
 // Just below the widget, or above it where the work area ends below; always within the work
 // area, so no line is cut off.
 void StatusTip::place() {
   TTTOOLINFOW info = toolInfo(owner_, text_.c_str());
-  const LRESULT size = SendMessageW(tip_, TTM_GETBUBBLESIZE, 0, reinterpret_cast<LPARAM>(&info));
+  const LRESULT size =
+      SendMessageW(tip_.get(), TTM_GETBUBBLESIZE, 0, reinterpret_cast<LPARAM>(&info));
   const int width = LOWORD(size), height = HIWORD(size);
   RECT widget{};
   GetWindowRect(owner_, &widget);
@@ -126,7 +126,7 @@ void StatusTip::place() {
   if (x + width > work.right) x = work.right - width;
   if (x < work.left) x = work.left;
   if (y < work.top) y = work.top;
-  SendMessageW(tip_, TTM_TRACKPOSITION, 0, MAKELPARAM(x, y));
+  SendMessageW(tip_.get(), TTM_TRACKPOSITION, 0, MAKELPARAM(x, y));
 }
 
 }  // namespace stormtally

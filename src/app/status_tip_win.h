@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "app/handles_win.h"
+
 struct IAccPropServices;
 
 namespace stormtally {
@@ -33,14 +35,12 @@ class StatusTip {
   // The pointer left the main window, or a button went down: hide the tip.
   void hide();
 
-  HWND tipWindow() const { return tip_; }
-
  private:
   void place();
 
   HWND owner_ = nullptr;
   HWND count_ = nullptr;
-  HWND tip_ = nullptr;
+  UniqueWindow tip_;
   std::wstring text_;
   bool shown_ = false;
   UINT dpi_ = 96;

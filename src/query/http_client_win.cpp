@@ -223,7 +223,13 @@ HttpResponse WinHttpClient::get(const std::string& url) {
   if (!automaticProxy) applyUserProxy(request.get(), wideUrl, left());
 
   // Starts one step with WinHTTP's time-outs set to the time left, and waits for it to finish.
+  // A failed step records why and keeps what of the body has arrived: after a failed status
+  // the service's own line may be in it.
   HttpResponse r;
+  const auto fail = [&r](const HttpResponse& why) {
+    r.failure = why.failure;
+    r.systemError = why.systemError;
+  };
   const auto step = [&](auto start) {
     const int ms = left();
     WinHttpSetTimeouts(request.get(), ms, ms, ms, ms);
@@ -232,12 +238,12 @@ HttpResponse WinHttpClient::get(const std::string& url) {
                      sizeof receiveMs);
     exchange->error = 0;
     if (!start()) {
-      r = failure();
+      fail(failure());
     } else if (WaitForSingleObject(exchange->done.get(), static_cast<DWORD>(left())) !=
                WAIT_OBJECT_0) {
-      r = failure(FailureKind::NoAnswerInTime, 0);
+      fail(failure(FailureKind::NoAnswerInTime, 0));
     } else if (exchange->error != 0) {
-      r = failure(exchange->error, exchange->certificateFlags);
+      fail(failure(exchange->error, exchange->certificateFlags));
     } else {
       return true;
     }
@@ -270,10 +276,8 @@ HttpResponse WinHttpClient::get(const std::string& url) {
     };
     if (!step(read)) break;
     if (exchange->got == 0) break;
-    if (r.body.size() + exchange->got > kMaxBodyBytes) {
-      if (statusFailure != FailureKind::None) break;
+    if (r.body.size() + exchange->got > kMaxBodyBytes)
       return failure(FailureKind::AnswerTooLarge, 0);
-    }
     r.body.append(exchange->buffer, exchange->got);
     if (statusFailure != FailureKind::None && r.body.size() >= kFailureBodyBytes) break;
   }

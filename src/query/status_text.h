@@ -4,6 +4,7 @@
 // the debugger's output.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@ struct RequestOutcome {
   int status = 0;           // the HTTP status of an answer
   std::string serviceLine;  // the service's own line about a failure, cleaned by serviceLine()
   std::string endedAt;      // the local time the request ended, as the desktop writes it
+  std::uint32_t systemError = 0;  // the platform's error number behind a failure, or 0
 };
 
 // What the status is made of.

@@ -14,7 +14,7 @@ std::optional<std::string> StrikeRequest::HttpGetText(const std::string& url) {
   // An adapter that failed without saying how still gave no answer worth showing.
   if (outcome.failure == FailureKind::None) outcome.failure = FailureKind::BrokenAnswer;
   outcome.serviceLine = serviceLine(response.body);
-  if (response.systemError) errorNumber_ = response.systemError;
+  outcome.systemError = response.systemError;
   return std::nullopt;
 }
 
@@ -37,20 +37,21 @@ void StrikeRequest::Command1_Click() {
   // A failure of any kind shows "--", never a count: a widget that showed 0 while its
   // service is down would tell the user the sky is calm.
   std::optional<std::string> count;
-  errorNumber_ = 0;
   if (url.empty()) {
     last_.emplace().failure = FailureKind::NoAddress;
   } else if (std::optional<std::string> body = HttpGetText(url)) {
     count = countFromBody(*body);
-    if (!count) last_->failure = FailureKind::NotANumber;
-    if (!count) last_->serviceLine = serviceLine(*body);
+    if (!count) {
+      last_->failure = FailureKind::NotANumber;
+      last_->serviceLine = serviceLine(*body);
+    }
   }
   last_->endedAt = desktop_.localTimeText();
   c_.tstrikes.setCaption(count ? *count : std::string(kNoCount));
   if (!count) {
     std::string line = "no count for " + url + ": " +
                        failureReason(last_->failure, last_->status, last_->serviceLine, host_);
-    if (errorNumber_) line += " (system error " + std::to_string(errorNumber_) + ")";
+    if (last_->systemError) line += " (system error " + std::to_string(last_->systemError) + ")";
     desktop_.tellDebugger(line);
   }
   if (ControlObserver* screen = c_.observer()) screen->statusChanged();

@@ -41,7 +41,6 @@ class StrikeRequest {
   std::string serviceBase_;
   std::string host_;
   std::optional<RequestOutcome> last_;
-  std::uint32_t errorNumber_ = 0;  // the platform's error behind the last failure, or 0
 };
 
 }  // namespace stormtally
