@@ -42,16 +42,16 @@
 #include <string>
 #include <vector>
 
-#include "app/desktop.h"
-#include "app/desktop_win.h"
-#include "app/lifecycle.h"
-#include "app/text_win.h"
-#include "app/widget.h"
-#include "app/widget_host.h"
-#include "app/window_win.h"
-#include "query/http_client.h"
+#include "core/desktop.h"
+#include "core/http_client.h"
+#include "lifecycle/lifecycle.h"
 #include "viewer/viewer_scan.h"
-#include "viewer/window_titles_win.h"
+#include "widget/widget.h"
+#include "widget/widget_host.h"
+#include "win32/desktop_win.h"
+#include "win32/text_win.h"
+#include "win32/window_titles_win.h"
+#include "win32/window_win.h"
 
 namespace {
 

@@ -12,13 +12,13 @@
 // own single-instance name, so it runs beside a real widget.
 #include <cstring>
 
-#include "app/desktop_win.h"
-#include "app/handles_win.h"
-#include "app/widget.h"
-#include "app/widget_host.h"
-#include "app/window_win.h"
-#include "query/http_client_win.h"
-#include "viewer/window_titles_win.h"
+#include "widget/widget.h"
+#include "widget/widget_host.h"
+#include "win32/desktop_win.h"
+#include "win32/handles_win.h"
+#include "win32/http_client_win.h"
+#include "win32/window_titles_win.h"
+#include "win32/window_win.h"
 
 namespace {
 

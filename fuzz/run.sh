@@ -13,8 +13,8 @@ seconds="${2:-20}"
 mkdir -p "$build/seeds" "$build/corpus" "$build/artifacts"
 
 "${CXX_FUZZ:-clang++}" -std=c++17 -g -O1 -Wall -Wextra -fno-omit-frame-pointer \
-  -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I "$root/src" \
-  "$root/fuzz/site_table_fuzz.cpp" "$root/src/location/site_table.cpp" -o "$build/site_table_fuzz"
+  -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I "$root/src/features" \
+  "$root/fuzz/site_table_fuzz.cpp" "$root/src/features/location/site_table.cpp" -o "$build/site_table_fuzz"
 
 # Seeds: a length byte and a site text, then a small table (see the target's input layout).
 printf '\004KLSXkabc|A|1|2\r\nklsx|B|38.699|-90.683\r\n' > "$build/seeds/crlf"

@@ -13,7 +13,8 @@ mkdir -p "$out/corpus"
 
 flags="-std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined"
 # shellcheck disable=SC2086
-${CXX:-clang++} $flags -I"$src" "$here/count_query_fuzz.cpp" \
+${CXX:-clang++} $flags -I"$src" -I"$here/../.." "$here/count_query_fuzz.cpp" \
+  "$here/../../protocol/wire_contract.cpp" "$here/../../protocol/decimal_text.cpp" \
   "$src/count_query.cpp" "$src/feed_line.cpp" "$src/flash_index.cpp" "$src/strike_service.cpp" \
   "$src/metrics.cpp" "$src/time_util.cpp" "$src/log.cpp" -lpthread \
   -o "$out/count_query_fuzz"
@@ -21,6 +22,7 @@ ${CXX:-clang++} $flags -I"$src" "$here/count_query_fuzz.cpp" \
 printf 'lat=38.699&lon=-90.683&distance=128' > "$out/corpus/seed-widget"
 printf 'lat=%%33%%38&lon=-90.683&distance=5&lat=1' > "$out/corpus/seed-duplicate"
 printf 'lat=89.99&lon=180&distance=1000' > "$out/corpus/seed-edge"
+printf 'lat=5E-05&lon=-1.5e%%2B2&distance=.5' > "$out/corpus/seed-exponent"
 printf '2025-04-07T13:00:21.512Z,31.25,-84.10' > "$out/corpus/seed-feed"
 cd "$out"
 ./count_query_fuzz -max_total_time="$seconds" -max_len=512 -timeout=5 -print_funcs=0 -print_final_stats=1 corpus

@@ -1,13 +1,16 @@
-// The query of a count request: lat, lon and distance, each exactly once, as plain decimals.
+// The query of a count request: lat, lon and distance, each exactly once, each a number of the
+// wire contract the service shares with the widget, within its range.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "protocol/wire_contract.h"
+
 namespace strikecount {
 
-constexpr double kMaxDistanceMiles = 1000.0;
+constexpr double kMaxDistanceMiles = stormtally::wire::kDistance.highest;
 
 struct CountQuery {
   double lat = 0;
@@ -20,16 +23,7 @@ struct CountQueryResult {
   std::string error;  // one line, set when query is empty
 };
 
-// Parses the raw query string (the part after '?'). Keys and values are percent-decoded first;
-// '+' stays a literal plus. Keys other than lat, lon and distance are ignored; each of the three
-// must occur exactly once, hold a plain decimal number and lie within its range.
+// Parses the raw query string (the part after '?'); see stormtally::wire::readCountQuery.
 CountQueryResult ParseCountQuery(std::string_view raw_query);
-
-// Decodes %XX escapes. Fails on a '%' that is not followed by two hex digits.
-bool PercentDecode(std::string_view in, std::string& out);
-
-// Optional sign, digits with at most one decimal point, at least one digit, nothing else: no
-// blanks, exponent, hex, "inf" or "nan". At most 64 characters.
-bool ParsePlainDecimal(std::string_view text, double& value);
 
 }  // namespace strikecount

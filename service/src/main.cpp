@@ -45,9 +45,12 @@ void Notify([[maybe_unused]] const char* state) {
 bool ParseLatLon(const std::string& text, double& lat, double& lon) {
   const size_t comma = text.find(',');
   if (comma == std::string::npos) return false;
-  return ParsePlainDecimal(std::string_view(text).substr(0, comma), lat) &&
-         ParsePlainDecimal(std::string_view(text).substr(comma + 1), lon) && lat >= -90 &&
-         lat <= 90 && lon >= -180 && lon <= 180;
+  const auto readLat = stormtally::wire::readNumber(std::string_view(text).substr(0, comma));
+  const auto readLon = stormtally::wire::readNumber(std::string_view(text).substr(comma + 1));
+  if (!readLat || !readLon) return false;
+  lat = *readLat;
+  lon = *readLon;
+  return lat >= -90 && lat <= 90 && lon >= -180 && lon <= 180;
 }
 
 }  // namespace

@@ -193,7 +193,7 @@ HttpReply StrikeService::Handle(std::string_view method, std::string_view target
   const std::string_view path = target.substr(0, question);
   const std::string_view query =
       question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
-  if (path == kCountPath) return Count(query);
+  if (path == stormtally::wire::kCountPath) return Count(query);
   if (path == "/healthz") return Health();
   if (path == "/metrics") return RenderMetrics();
   return Text(404, "not found\n");

@@ -45,8 +45,6 @@ struct HttpReply {
   std::string body;
 };
 
-inline constexpr std::string_view kCountPath = "/counter/Strike_Counter.php";
-
 class StrikeService {
  public:
   explicit StrikeService(ServiceOptions options);

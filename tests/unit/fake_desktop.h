@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/widget.h"  // the controls, the desktop, the HTTP client and the window titles
+#include "widget/widget.h"  // the controls, the desktop, the HTTP client and the window titles
 
 namespace stormtally::testing {
 

@@ -2,9 +2,9 @@
 // ending and tear-down; where the mouse lands.
 #include <gtest/gtest.h>
 
-#include "app/layout.h"
-#include "app/widget_host.h"
+#include "core/layout.h"
 #include "fake_desktop.h"
+#include "widget/widget_host.h"
 
 namespace stormtally::testing {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "fake_desktop.h"
 #include "location/site_lookup.h"
-#include "query/request_url.h"
+#include "protocol/wire_contract.h"
 
 namespace stormtally::testing {
 namespace {
@@ -52,8 +52,8 @@ TEST(RefreshCycle, QueriesEveryTwoMinutesAfterTheLastRequestEndedWithoutDrift) {
       ASSERT_EQ(times[k], 5 * kSecond + k * (kCycle + requestMs)) << "query " << k;
     }
     EXPECT_EQ(h.desktop.requests.back().url,
-              tableMissing ? buildRequestUrl(kTestService, "38.699", "-90.683", "128")
-                           : buildRequestUrl(kTestService, "38.6986", "-90.6828", "128"));
+              tableMissing ? wire::countUrl(kTestService, "38.699", "-90.683", "128")
+                           : wire::countUrl(kTestService, "38.6986", "-90.6828", "128"));
     EXPECT_EQ(h.c.tstrikes.caption(), caption);
     h.answerWith("3", 200, 0);
     h.desktop.advance(kCycle + requestMs);

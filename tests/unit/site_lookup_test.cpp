@@ -3,7 +3,7 @@
 
 #include "fake_desktop.h"
 #include "location/site_lookup.h"
-#include "query/request_url.h"
+#include "protocol/wire_contract.h"
 
 namespace stormtally::testing {
 namespace {
@@ -12,7 +12,7 @@ const std::string kTable =
     "kabc||10.5|-20.5\r\nklsx||38.6986|-90.6828\r\nktlx||35.3334|-97.2778\r\n";
 
 std::string urlFor(const std::string& lat, const std::string& lon, const char* distance = "128") {
-  return buildRequestUrl(kTestService, lat, lon, distance);
+  return wire::countUrl(kTestService, lat, lon, distance);
 }
 
 // The table's own quirks are site_table_test's. Whatever the table gives (nothing: the table

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "fake_desktop.h"
+#include "protocol/wire_contract.h"
 #include "query/count_text.h"
-#include "query/request_url.h"
 
 namespace stormtally::testing {
 namespace {
@@ -22,9 +22,9 @@ TEST(RequestUrl, EncodesEveryValueSoNoneCanChangeTheQuery) {
       {"\xC3\xA9", "%", "\r\n", "lat=%C3%A9&lon=%25&distance=%0D%0A"}};
   // clang-format on
   for (const auto& [lat, lon, distance, query] : cases) {
-    EXPECT_EQ(buildRequestUrl(kTestService, lat, lon, distance), kPathAndQuery + query);
+    EXPECT_EQ(wire::countUrl(kTestService, lat, lon, distance), kPathAndQuery + query);
   }
-  EXPECT_EQ(buildRequestUrl("https://h:8443/", "1", "2", "3"),
+  EXPECT_EQ(wire::countUrl("https://h:8443/", "1", "2", "3"),
             "https://h:8443/counter/Strike_Counter.php?lat=1&lon=2&distance=3");
 }
 
