@@ -83,10 +83,11 @@ class StubDesktop final : public Desktop {
 // No tick of the scan asks the service; a request here would be a fault of the bench.
 class NoHttp final : public HttpClient {
  public:
-  HttpResponse get(const std::string&) override {
+  void start(const std::string&, Answered) override {
     std::fprintf(stderr, "viewer_scan_bench: unexpected request\n");
     std::exit(1);
   }
+  void cancel() override {}
 };
 
 // Handles every message that is waiting, as the widget's message loop would, but drops timer

@@ -91,7 +91,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
   MainWindow window(instance);
   VariantDesktop desktop(window, anotherInstance, topmost);
-  WinHttpClient http;
+  WinHttpClient http(instance);
   VariantTitles titles(scan);
   WindowedWidget<MainWindow, Widget> widget(window, desktop, http, titles,
                                             "https://localhost:48443");

@@ -1,8 +1,10 @@
-// One blocking HTTPS GET. Implemented over WinHTTP on Windows and faked in the unit tests.
+// One HTTPS GET at a time, answered later. Implemented over WinHTTP on Windows and faked in the
+// unit tests.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace stormtally {
@@ -41,10 +43,17 @@ constexpr std::size_t kMaxBodyBytes = 64 * 1024;
 
 class HttpClient {
  public:
+  using Answered = std::function<void(HttpResponse)>;
+
   virtual ~HttpClient() = default;
-  // Fetches an absolute https address. Certificates are always verified, a redirect from
-  // https to http is refused, and the system's proxy settings apply.
-  virtual HttpResponse get(const std::string& url) = 0;
+  // Starts a GET of an absolute https address and returns at once. The answer comes later to
+  // `answered`, on the thread that called start, between its other events; never from within
+  // start. Starting ends the request still out: its answer never comes. Certificates are
+  // always verified, a redirect from https to http is refused, and the system's proxy
+  // settings apply.
+  virtual void start(const std::string& url, Answered answered) = 0;
+  // Ends the request still out, if any: its transfer stops and its answer never comes.
+  virtual void cancel() = 0;
 };
 
 }  // namespace stormtally

@@ -29,6 +29,7 @@ std::string Widget::statusText() const {
   }
   facts.host = request_.serviceHost();
   facts.last = request_.lastOutcome();
+  facts.asking = request_.asking();
   return stormtally::statusText(facts);
 }
 

@@ -1,15 +1,22 @@
-// One bounded HTTPS GET over WinHTTP.
+// The strike-count fetch over WinHTTP, beside the window.
 //
-// The whole request (resolve, connect, TLS and response) is held to one deadline. WinHTTP runs
-// in its asynchronous mode: the caller starts one step at a time and waits, never past the
-// deadline, for the status callback to report the step done. When the deadline passes, the
-// caller closes the handles, which cancels whatever is pending, and returns a failure at once.
-// Each step is also bounded by WinHTTP's own time-outs set to the time left, so that none of
+// Each request runs on a worker thread of its own, so that the window never waits: the
+// thread fetches, then posts the answer to a message-only window that the client keeps on the
+// window's thread, which hands it to the widget. Only the latest request's answer is handed
+// on; starting another, or cancelling, tells the thread out to stop and drops its answer.
+//
+// On that thread the whole request (resolve, connect, TLS and response) is held to one
+// deadline. WinHTTP runs in its asynchronous mode: the thread starts one step at a time and
+// waits, never past the deadline, for the status callback to report the step done, or for the
+// client to say stop. Then it closes the handles, which cancels whatever is pending. Each
+// step is also bounded by WinHTTP's own time-outs set to the time left, so that none of
 // WinHTTP's threads stays blocked on the server after the deadline either. Closing alone does
 // not end a TLS handshake that a WinHTTP thread is reading: under Wine it goes on, and sends
 // the request once the server answers. The receive-response time-out is the one that bounds
 // that handshake, so it is set to the time left too.
 #include "win32/http_client_win.h"
+
+#include <process.h>
 
 #include <algorithm>
 #include <memory>
@@ -163,9 +170,8 @@ void applyUserProxy(HINTERNET request, const std::wstring& url, int timeoutMs) {
   if (ie.lpszProxyBypass) GlobalFree(ie.lpszProxyBypass);
 }
 
-}  // namespace
-
-HttpResponse WinHttpClient::get(const std::string& url) {
+// One bounded GET; gives up at once, with a failure nobody reads, when `stop` is set.
+HttpResponse fetch(const std::string& url, HANDLE stop) {
   const DWORD deadline = GetTickCount() + kRequestTimeoutMs;
   // At least 1 ms: WinHTTP reads a time-out of 0 as none at all.
   const auto left = [deadline] {
@@ -237,9 +243,10 @@ HttpResponse WinHttpClient::get(const std::string& url) {
     WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receiveMs,
                      sizeof receiveMs);
     exchange->error = 0;
+    const HANDLE events[] = {exchange->done.get(), stop};
     if (!start()) {
       fail(failure());
-    } else if (WaitForSingleObject(exchange->done.get(), static_cast<DWORD>(left())) !=
+    } else if (WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(left())) !=
                WAIT_OBJECT_0) {
       fail(failure(FailureKind::NoAnswerInTime, 0));
     } else if (exchange->error != 0) {
@@ -290,6 +297,92 @@ HttpResponse WinHttpClient::get(const std::string& url) {
   if (r.failure != FailureKind::None) return r;
   r.ok = true;
   return r;
+}
+
+}  // namespace
+
+// A request between the client and the thread that fetches it.
+struct WinHttpClient::Request {
+  std::string url;
+  LPARAM number;                                                         // the client's count
+  HWND answerTo;                                                         // its message window
+  UniqueKernelHandle stop{CreateEventW(nullptr, TRUE, FALSE, nullptr)};  // set: drop it
+  HttpResponse response;  // written by the thread before it posts the message
+};
+
+namespace {
+
+constexpr wchar_t kAnswerWindowClass[] = L"StormtallyAnswers";
+constexpr UINT kAnswerMessage = WM_APP + 1;  // lParam: the request's number
+
+unsigned __stdcall fetchBeside(void* parameter) {
+  const std::unique_ptr<std::shared_ptr<WinHttpClient::Request>> held(
+      static_cast<std::shared_ptr<WinHttpClient::Request>*>(parameter));
+  WinHttpClient::Request& request = **held;
+  request.response = fetch(request.url, request.stop.get());
+  // The message is the hand-over: what the thread wrote is seen by the window's thread.
+  if (WaitForSingleObject(request.stop.get(), 0) != WAIT_OBJECT_0) {
+    PostMessageW(request.answerTo, kAnswerMessage, 0, request.number);
+  }
+  return 0;
+}
+
+}  // namespace
+
+WinHttpClient::WinHttpClient(HINSTANCE instance) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = answerWindowProc;
+  wc.hInstance = instance;
+  wc.lpszClassName = kAnswerWindowClass;
+  RegisterClassExW(&wc);
+  window_.reset(CreateWindowExW(0, kAnswerWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                instance, nullptr));
+  SetWindowLongPtrW(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+WinHttpClient::~WinHttpClient() {
+  cancel();
+}
+
+void WinHttpClient::start(const std::string& url, Answered answered) {
+  cancel();
+  auto request = std::make_shared<Request>();
+  request->url = url;
+  request->number = ++started_;
+  request->answerTo = window_.get();
+  answered_ = std::move(answered);
+  // Without a thread or a window there is no answer to wait for: the failure comes as an
+  // answer would, through the message.
+  auto* forThread = new std::shared_ptr<Request>(request);
+  const auto thread =
+      request->stop && window_ ? _beginthreadex(nullptr, 0, fetchBeside, forThread, 0, nullptr) : 0;
+  if (thread == 0) {
+    delete forThread;
+    request->response = failure(FailureKind::BrokenAnswer, GetLastError());
+    PostMessageW(window_.get(), kAnswerMessage, 0, request->number);
+  } else {
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
+  }
+  current_ = std::move(request);
+}
+
+void WinHttpClient::cancel() {
+  if (current_ && current_->stop) SetEvent(current_->stop.get());
+  current_.reset();
+  answered_ = nullptr;
+}
+
+LRESULT CALLBACK WinHttpClient::answerWindowProc(HWND window, UINT message, WPARAM wParam,
+                                                 LPARAM lParam) {
+  auto* self = reinterpret_cast<WinHttpClient*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (message != kAnswerMessage || !self) return DefWindowProcW(window, message, wParam, lParam);
+  // An answer of a request that was ended meanwhile lands nowhere.
+  if (!self->current_ || self->current_->number != lParam) return 0;
+  const std::shared_ptr<Request> request = std::move(self->current_);
+  const Answered answered = std::exchange(self->answered_, nullptr);
+  if (answered) answered(std::move(request->response));
+  return 0;
 }
 
 }  // namespace stormtally

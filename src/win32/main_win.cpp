@@ -18,7 +18,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // Everything the widget talks to outlives it; the owner closes the window first.
   MainWindow window(instance);
   WinDesktop desktop(window, anotherInstance);
-  WinHttpClient http;
+  WinHttpClient http(instance);
   WinWindowTitles titles;
   WindowedWidget<MainWindow, Widget> widget(window, desktop, http, titles, STORMTALLY_SERVICE_URL);
   if (!widget.open()) return 1;

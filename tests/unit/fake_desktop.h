@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "widget/widget.h"  // the controls, the desktop, the HTTP client and the window titles
@@ -85,13 +86,22 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
     if (t.enabled()) due[id] = nowMs + static_cast<std::uint64_t>(t.intervalMs());
   }
 
-  // --- HttpClient: every request gets `answer` after `requestMs` of simulated time ---
-  HttpResponse get(const std::string& url) override {
+  // --- HttpClient: each request is answered with `answer` after `requestMs` of simulated
+  // time, as the message loop would deliver it; a new request or a cancel ends the one out ---
+  void start(const std::string& url, Answered answered) override {
     log.push_back("GET " + url);
-    requests.push_back({url, nowMs});
+    requests.push_back({url, nowMs, std::move(answered)});
+    pendingAnswer = {nowMs + requestMs, requests.size() - 1, answer};
     if (onRequest) onRequest();
-    nowMs += requestMs;
-    return answer;
+  }
+  void cancel() override {
+    ++cancels;
+    pendingAnswer.reset();
+  }
+  // Hands a request's answer to the widget as a late or stray delivery would.
+  void deliver(std::size_t request, HttpResponse response) {
+    const Answered answered = requests.at(request).answered;
+    answered(std::move(response));
   }
 
   // --- WindowTitles ---
@@ -105,15 +115,23 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   }
 
   // --- simulated clock ---
-  // Runs every timer tick due up to now + ms, in time order, then sets the clock there.
+  // Runs every timer tick and answer due up to now + ms, in time order, then sets the clock
+  // there. An answer goes before a tick due at the same time: it was posted earlier.
   void advance(std::uint64_t ms) { runUntil(nowMs + ms); }
   void runUntil(std::uint64_t target) {
-    while (!ended && !due.empty()) {
+    while (!ended) {
       auto next = std::min_element(
           due.begin(), due.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
-      if (next->second > target) break;
+      const std::uint64_t tickAt = next == due.end() ? UINT64_MAX : next->second;
+      if (pendingAnswer && pendingAnswer->atMs <= std::min(tickAt, target)) {
+        const PendingAnswer p = *std::exchange(pendingAnswer, std::nullopt);
+        nowMs = std::max(nowMs, p.atMs);
+        deliver(p.request, p.response);
+        continue;
+      }
+      if (tickAt > target) break;
       const ControlId id = next->first;
-      nowMs = std::max(nowMs, next->second);
+      nowMs = std::max(nowMs, tickAt);
       // Desktop timers repeat until switched off.
       next->second = nowMs + static_cast<std::uint64_t>(widget->controls().timer(id).intervalMs());
       widget->timerTick(id);
@@ -124,6 +142,12 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   struct Request {
     std::string url;
     std::uint64_t atMs;
+    Answered answered;
+  };
+  struct PendingAnswer {
+    std::uint64_t atMs;
+    std::size_t request;
+    HttpResponse response;
   };
 
   Widget* widget = nullptr;
@@ -137,6 +161,8 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   std::vector<Request> requests;
   HttpResponse answer{true, 200, "0"};
   std::uint64_t requestMs = 0;
+  std::optional<PendingAnswer> pendingAnswer;
+  int cancels = 0;
   std::function<void()> onRequest;
   std::function<void()> onDialog;  // called as each message box or prompt opens
   std::vector<FakeWindow> windows;
@@ -156,6 +182,8 @@ struct Harness {
     if (load) widget.load();
     desktop.log.clear();
   }
+  // Delivers what is due now, such as the answer of a request that takes no time.
+  void settle() { desktop.runUntil(desktop.nowMs); }
   // Status 0 is a failure before any answer, such as a refused connection or a time-out.
   void answerWith(std::string body, int status = 200, std::uint64_t requestMs = 0) {
     const bool ok = status >= 200 && status < 300;

@@ -41,6 +41,7 @@ TEST(SiteLookup, CopiesCoordinatesHidesTheBoxAndQueries) {
     };
     int typed = key;
     key == -1 ? h.c.switch_.press() : h.widget.siteBoxKeyPress(typed);
+    h.settle();
     EXPECT_EQ(typed, key) << "Enter must reach the site box unchanged";
     EXPECT_EQ(atGet, std::make_tuple(false, wantLat, wantLon));
     EXPECT_EQ(h.desktop.requests.size(), 1u);

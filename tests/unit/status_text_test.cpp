@@ -48,11 +48,13 @@ TEST(StatusText, FollowsTheLookupTheRequestAndTheMode) {
   h.desktop.nowMs = 5;
   int enter = kEnterKey;
   h.widget.siteBoxKeyPress(enter);
+  h.settle();
   EXPECT_EQ(h.widget.statusText(), "KLSX ST LOUIS, within 128 mi\ncount as of 5 ms");
   h.c.Nexrad_Site.setText("KXYZ");
   h.answerWith("", 0);
   h.desktop.answer.failure = K::NoAnswerInTime;
   h.widget.siteBoxKeyPress(enter);
+  h.settle();
   EXPECT_EQ(h.widget.statusText(),
             "KXYZ (not in the site table), within 128 mi\nno count at 5 "
             "ms: no answer from strikes.test within 15 s");

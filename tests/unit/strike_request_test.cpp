@@ -46,20 +46,61 @@ TEST(CountText, BodyToCaption) {
   for (const auto& [body, caption] : counts) EXPECT_EQ(countFromBody(body), caption) << body;
 }
 
-// Before it asks, the request keeps the window on top, parks the keyboard focus and repaints.
-TEST(Command1, AsksForTheCurrentModesLocationAndShowsTheFlooredCount) {
+// Before it asks, the request keeps the window on top, parks the keyboard focus and repaints;
+// while the answer is out the count stays, the status says so and the first wait has not begun.
+TEST(Command1, AsksForTheCurrentModesLocationAndShowsTheFlooredCountWhenTheAnswerIsIn) {
   Harness h;
   std::vector<std::string> logAtGet;
-  h.answerWith("17.9");
+  h.answerWith("17.9", 200, 10000);
   h.desktop.onRequest = [&] { logAtGet = std::exchange(h.desktop.log, {}); };
   h.c.Command1.press();
   const std::string url = kPathAndQuery + "lat=38.699&lon=-90.683&distance=128";
   EXPECT_EQ(logAtGet, (std::vector<std::string>{"on top", "focus", "repaint", "GET " + url}));
+  h.desktop.advance(9999);
+  EXPECT_EQ(std::make_pair(h.c.tstrikes.caption(), h.c.Timer1.enabled()),
+            std::make_pair(std::string("0000"), false));
+  EXPECT_EQ(h.widget.statusText(), "KLSX, within 128 mi\nasking strikes.test\u2026");
+  h.desktop.advance(1);
   EXPECT_EQ(h.c.tstrikes.caption(), "17");
   EXPECT_TRUE(h.c.Timer1.enabled());  // the custom location's address is custom_location_test's
   h.desktop.pointerOnWindow = true;   // a raise now would only keep the tooltip from showing
+  h.desktop.log.clear();
   h.c.Command1.press();
-  EXPECT_EQ(logAtGet, (std::vector<std::string>{"Timer1 on", "focus", "repaint", "GET " + url}));
+  EXPECT_EQ(logAtGet, (std::vector<std::string>{"focus", "repaint", "GET " + url}));
+}
+
+// One request at a time: a new one ends the one out, and only the latest one's answer changes
+// the count, however late or out of order the others arrive; none does once the program has
+// ended. Steps: "ask" presses Command1 (request n answers n), a digit delivers that request's
+// answer, "none" asks with no address (the mode flag neither 0 nor 1), "end" closes the widget.
+TEST(Command1, OnlyTheLatestRequestsAnswerChangesTheCount) {
+  using Step = std::tuple<const char*, const char*, bool>;  // step, caption after it, Timer1
+  const std::vector<Step> runs[] = {
+      {{"ask", "0000", false}, {"ask", "0000", false}, {"1", "0000", false}, {"2", "2", true}},
+      {{"ask", "0000", false}, {"ask", "0000", false}, {"2", "2", true}, {"1", "2", true}},
+      {{"ask", "0000", false}, {"1", "1", true}, {"ask", "1", false}, {"1", "1", false}},
+      {{"ask", "0000", false}, {"none", "--", true}, {"1", "--", true}},
+      {{"ask", "0000", false}, {"end", "0000", false}, {"1", "0000", false}}};
+  for (const auto& run : runs) {
+    Harness h;
+    std::string trace;
+    for (const auto& [step, caption, timer1] : run) {
+      const std::string what = step;
+      trace += what + " ";
+      if (what == "ask" || what == "none") {
+        h.c.USR.setValue(what == "ask" ? 0 : 2);
+        h.c.Timer1.setEnabled(false);
+        h.c.Command1.press();
+      } else if (what == "end") {
+        h.widget.closeRequested();
+      } else {
+        h.desktop.deliver(std::stoul(what) - 1, {true, 200, what});
+      }
+      EXPECT_EQ(h.c.tstrikes.caption(), caption) << trace;
+      EXPECT_EQ(h.c.Timer1.enabled(), timer1) << trace;
+    }
+    EXPECT_EQ(h.desktop.cancels, std::get<0>(run[1]) == std::string("none") ? 1 : 0) << trace;
+  }
 }
 
 // Which bodies are no count is CountText's table, and the words for each failure are
@@ -74,10 +115,12 @@ TEST(Command1, EveryFailureShowsDashesSaysWhyAndStillStartsTheFirstWait) {
     Harness h;
     h.answerWith("41");
     h.c.Command1.press();  // a good count first: a failure must not keep it
+    h.settle();
     h.c.Timer1.setEnabled(false);
     h.answerWith(status == 200 ? "abc" : "0", status);
     if (status == 2) h.c.USR.setValue(2);
     h.c.Command1.press();
+    h.settle();
     EXPECT_EQ(h.c.tstrikes.caption(), "--") << status;
     EXPECT_TRUE(h.c.Timer1.enabled()) << status;
     EXPECT_EQ(h.desktop.requests.size(), status == 2 ? 1u : 2u) << status;

@@ -98,15 +98,21 @@ std::string hostOf(std::string_view url) {
 
 std::string statusText(const StatusFacts& facts) {
   std::string text = facts.place + ", within " + facts.radius + " mi\n";
+  const std::string asking = "asking " + facts.host + "\u2026";
   if (!facts.last) {
-    return text +
-           "No count yet: type a radar site id into the box and press Enter, or right "
-           "double-click the caption to count around a point of your own.";
+    return text + (facts.asking ? asking
+                                : "No count yet: type a radar site id into the box and press "
+                                  "Enter, or right double-click the caption to count around a "
+                                  "point of your own.");
   }
   const RequestOutcome& last = *facts.last;
-  if (last.failure == FailureKind::None) return text + "count as of " + last.endedAt;
-  return text + "no count at " + last.endedAt + ": " +
-         failureReason(last.failure, last.status, last.serviceLine, facts.host);
+  if (last.failure == FailureKind::None) {
+    text += "count as of " + last.endedAt;
+  } else {
+    text += "no count at " + last.endedAt + ": " +
+            failureReason(last.failure, last.status, last.serviceLine, facts.host);
+  }
+  return facts.asking ? text + "\n" + asking : text;
 }
 
 }  // namespace stormtally

@@ -28,6 +28,7 @@ struct StatusFacts {
   std::string radius;                  // miles, as the radius box holds it
   std::string host;                    // the service's host name
   std::optional<RequestOutcome> last;  // nothing before the first request
+  bool asking = false;                 // a request is out, its answer still to come
 };
 
 // The first line of a body as the status may show it: printable ASCII only (anything else is
@@ -47,7 +48,7 @@ std::string customPlace(std::string_view lat, std::string_view lon);
 // The host name in an https address ("https://host:8443/path" gives "host").
 std::string hostOf(std::string_view url);
 
-// The whole status, one fact a line.
+// The whole status, one fact a line; while a request is out, its last line says so.
 std::string statusText(const StatusFacts& facts);
 
 }  // namespace stormtally

@@ -5,19 +5,6 @@
 
 namespace stormtally {
 
-std::optional<std::string> StrikeRequest::HttpGetText(const std::string& url) {
-  HttpResponse response = http_.get(url);
-  RequestOutcome& outcome = last_.emplace();
-  outcome.status = response.status;
-  outcome.failure = response.ok ? FailureKind::None : response.failure;
-  if (response.ok) return std::move(response.body);
-  // An adapter that failed without saying how still gave no answer worth showing.
-  if (outcome.failure == FailureKind::None) outcome.failure = FailureKind::BrokenAnswer;
-  outcome.serviceLine = serviceLine(response.body);
-  outcome.systemError = response.systemError;
-  return std::nullopt;
-}
-
 void StrikeRequest::Command1_Click() {
   if (!lifecycle_.singleInstanceTest()) return;
   lifecycle_.alwaysOnTopStep();
@@ -33,19 +20,52 @@ void StrikeRequest::Command1_Click() {
     url =
         wire::countUrl(serviceBase_, c_.USR_LAT.text(), c_.USR_LON.text(), c_.USR_DISTANCE.text());
   }
+  if (!url.empty()) return HttpGetText(url);
 
-  // A failure of any kind shows "--", never a count: a widget that showed 0 while its
-  // service is down would tell the user the sky is calm.
-  std::optional<std::string> count;
-  if (url.empty()) {
-    last_.emplace().failure = FailureKind::NoAddress;
-  } else if (std::optional<std::string> body = HttpGetText(url)) {
-    count = countFromBody(*body);
-    if (!count) {
-      last_->failure = FailureKind::NotANumber;
-      last_->serviceLine = serviceLine(*body);
-    }
+  // Nothing to ask: a request still out is ended all the same, as by any new request.
+  http_.cancel();
+  ++asked_;
+  asking_ = false;
+  last_.emplace().failure = FailureKind::NoAddress;
+  showCount(url, std::nullopt);
+}
+
+void StrikeRequest::HttpGetText(const std::string& url) {
+  const std::uint64_t number = ++asked_;
+  asking_ = true;
+  statusChanged();
+  http_.start(url, [this, number, url](HttpResponse response) {
+    HttpGetTextDone(number, url, std::move(response));
+  });
+}
+
+void StrikeRequest::HttpGetTextDone(std::uint64_t number, const std::string& url,
+                                    HttpResponse response) {
+  // An answer to an earlier request, or one that arrives after the program has ended, changes
+  // nothing: the desktop should not deliver them, and if it does they land here.
+  if (number != asked_ || !asking_ || lifecycle_.ended()) return;
+  asking_ = false;
+  RequestOutcome& outcome = last_.emplace();
+  outcome.status = response.status;
+  if (!response.ok) {
+    // An adapter that failed without saying how still gave no answer worth showing.
+    outcome.failure =
+        response.failure == FailureKind::None ? FailureKind::BrokenAnswer : response.failure;
+    outcome.serviceLine = serviceLine(response.body);
+    outcome.systemError = response.systemError;
+    return showCount(url, std::nullopt);
   }
+  std::optional<std::string> count = countFromBody(response.body);
+  if (!count) {
+    outcome.failure = FailureKind::NotANumber;
+    outcome.serviceLine = serviceLine(response.body);
+  }
+  showCount(url, std::move(count));
+}
+
+// A failure of any kind shows "--", never a count: a widget that showed 0 while its service is
+// down would tell the user the sky is calm.
+void StrikeRequest::showCount(const std::string& url, std::optional<std::string> count) {
   last_->endedAt = desktop_.localTimeText();
   c_.tstrikes.setCaption(count ? *count : std::string(kNoCount));
   if (!count) {
@@ -54,9 +74,12 @@ void StrikeRequest::Command1_Click() {
     if (last_->systemError) line += " (system error " + std::to_string(last_->systemError) + ")";
     desktop_.tellDebugger(line);
   }
-  if (ControlObserver* screen = c_.observer()) screen->statusChanged();
-
+  statusChanged();
   c_.Timer1.setEnabled(true);
+}
+
+void StrikeRequest::statusChanged() {
+  if (ControlObserver* screen = c_.observer()) screen->statusChanged();
 }
 
 }  // namespace stormtally
