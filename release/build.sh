@@ -8,7 +8,9 @@
 #                        default of CMakeLists.txt
 #   SIGN_KEY, SIGN_CERT  a private key and its certificate (PEM): the exe, the installer and
 #                        the uninstaller are Authenticode-signed with them; unset, nothing is
-#   SOURCE_DATE_EPOCH    the time stamped into the zip; unset, the time of the last commit
+#   SOURCE_DATE_EPOCH    the time stamped into the zip; unset, the time of the last commit,
+#                        or in a source archive (git archive) the time it carries in
+#                        release/source-date
 # The same commit gives the same bytes in any folder at any time (unsigned: a signature holds
 # the signing time).
 set -euo pipefail
@@ -29,7 +31,17 @@ fi
 out=$(mkdir -p "${1:-$root/dist}" && cd "${1:-$root/dist}" && pwd)
 build=$root/build/release
 stage=$build/stage
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
+epoch=${SOURCE_DATE_EPOCH:-}
+if [[ -z $epoch && $(git -C "$root" rev-parse --show-toplevel 2>/dev/null) == "$root" ]]; then
+  epoch=$(git -C "$root" log -1 --format=%ct)
+fi
+[[ -n $epoch ]] || epoch=$(cat "$root/release/source-date" 2>/dev/null || true)
+if [[ ! $epoch =~ ^[0-9]+$ ]]; then
+  echo "release: no time to stamp the release with: these sources are neither a git checkout" \
+    "nor a git archive; set SOURCE_DATE_EPOCH (seconds since 1970)" >&2
+  exit 2
+fi
+export SOURCE_DATE_EPOCH=$epoch
 if [[ -n ${SIGN_KEY:-}${SIGN_CERT:-} && ( -z ${SIGN_KEY:-} || -z ${SIGN_CERT:-} ) ]]; then
   echo "release: SIGN_KEY and SIGN_CERT go together" >&2
   exit 2
