@@ -41,6 +41,7 @@ class VariantDesktop final : public Desktop {
   FrontWindow frontWindow() override { return real_.frontWindow(); }
   void stepBehindFrontWindow() override { real_.stepBehindFrontWindow(); }
   bool pointerRestsOnWindow() override { return real_.pointerRestsOnWindow(); }
+  bool onTopAlready() override { return real_.onTopAlready(); }
   std::string localTimeText() override { return real_.localTimeText(); }
   void tellDebugger(const std::string& line) override { real_.tellDebugger(line); }
   void repaint() override { real_.repaint(); }

@@ -74,8 +74,11 @@ class Desktop {
   virtual std::string inputBox(const std::string& prompt, const std::string& title,
                                const std::string& defaultText, TwipsPoint topLeft) = 0;
   // Whether the mouse pointer rests on the main window where it shows. A raise then would
-  // only keep the window's tooltip from showing: it is already on top where the user looks.
+  // only keep the window's tooltip from showing, once the window is on top already.
   virtual bool pointerRestsOnWindow() { return false; }
+  // Whether the main window lies in the always-on-top band now; stepping behind a window
+  // outside it takes it out.
+  virtual bool onTopAlready() { return false; }
   // The local time of day as the user's settings write it.
   virtual std::string localTimeText() { return ""; }
   // A line for a debugger watching the program; nobody else sees it.

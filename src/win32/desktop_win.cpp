@@ -112,6 +112,10 @@ bool WinDesktop::pointerRestsOnWindow() {
   return under && GetAncestor(under, GA_ROOT) == window_.hwnd();
 }
 
+bool WinDesktop::onTopAlready() {
+  return (GetWindowLongPtrW(window_.hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+}
+
 std::string WinDesktop::localTimeText() {
   wchar_t text[64] = L"";
   GetTimeFormatW(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, text, 64);

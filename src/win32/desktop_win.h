@@ -26,6 +26,7 @@ class WinDesktop final : public Desktop {
   std::string inputBox(const std::string& prompt, const std::string& title,
                        const std::string& defaultText, TwipsPoint topLeft) override;
   bool pointerRestsOnWindow() override;
+  bool onTopAlready() override;
   std::string localTimeText() override;
   void tellDebugger(const std::string& line) override;
   std::optional<std::string> readFileBesideProgram(const std::string& name) override;

@@ -31,6 +31,7 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   // A raise followed by one that shows the window is the always-on-top step, logged as one
   // entry: "on top", or "on top, activating" when its first raise may take the keyboard.
   void raiseAboveAll(Raise how) override {
+    onTop = true;
     const char* names[] = {"raise, activating", "raise", "show"};
     if (how == Raise::ShowWithoutActivating && !log.empty() && log.back().rfind("raise", 0) == 0) {
       log.back().replace(0, 5, "on top");
@@ -40,7 +41,10 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   }
   void dropFromAlwaysOnTop() override { log.push_back("drop from top"); }
   FrontWindow frontWindow() override { return front; }
-  void stepBehindFrontWindow() override { log.push_back("behind the front window"); }
+  void stepBehindFrontWindow() override {
+    onTop = false;
+    log.push_back("behind the front window");
+  }
   void repaint() override { log.push_back("repaint"); }
   void beginCaptionDrag() override { log.push_back("drag"); }
   void focusParkingBox() override { log.push_back("focus"); }
@@ -67,6 +71,7 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
     if (onDialog) onDialog();
   }
   bool pointerRestsOnWindow() override { return pointerOnWindow; }
+  bool onTopAlready() override { return onTop; }
   std::string localTimeText() override { return std::to_string(nowMs) + " ms"; }
   void tellDebugger(const std::string& line) override { debugLines.push_back(line); }
   std::optional<std::string> readFileBesideProgram(const std::string& name) override {
@@ -151,7 +156,7 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   };
 
   Widget* widget = nullptr;
-  bool anotherInstance = false, ended = false, pointerOnWindow = false;
+  bool anotherInstance = false, ended = false, pointerOnWindow = false, onTop = false;
   std::uint64_t nowMs = 0;
   std::uint32_t tickBase = 0;
   std::map<ControlId, std::uint64_t> due;

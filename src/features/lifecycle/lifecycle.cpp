@@ -32,7 +32,9 @@ void Lifecycle::alwaysOnTopStep(Raise first) {
     desktop_.stepBehindFrontWindow();
     return;
   }
-  if (desktop_.pointerRestsOnWindow()) return;  // raising each second would hide the tooltip
+  // Raising each second would keep the tooltip from showing, but a window that stepped aside
+  // comes back on top wherever the pointer is.
+  if (desktop_.pointerRestsOnWindow() && desktop_.onTopAlready()) return;
   SetTopMost(true, first);
   desktop_.raiseAboveAll(Raise::ShowWithoutActivating);
 }
