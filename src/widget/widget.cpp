@@ -64,33 +64,4 @@ void Widget::timerTick(ControlId timer) {
   });
 }
 
-void Widget::mouseDown(ControlId label, int button) {
-  whileRunning([&] {
-    if (label == ControlId::Label1) lifecycle_.Label1_MouseDown(button);
-  });
-}
-
-void Widget::mouseUp(ControlId label, int button) {
-  whileRunning([&] {
-    if (label == ControlId::Label1) custom_.Label1_MouseUp(button);
-  });
-}
-
-void Widget::mouseMove(ControlId label) {
-  whileRunning([&] {
-    if (label == ControlId::CloseApp) lifecycle_.CloseApp_MouseMove();
-  });
-}
-
-void Widget::click(ControlId label) {
-  whileRunning([&] {
-    if (label == ControlId::CloseApp) lifecycle_.CloseApp_Click();
-    if (label == ControlId::off) custom_.off_Click();
-  });
-}
-
-void Widget::siteBoxKeyPress(int& keyAscii) {
-  whileRunning([&] { lookup_.Nexrad_Site_KeyPress(keyAscii); });
-}
-
 }  // namespace stormtally

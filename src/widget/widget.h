@@ -40,14 +40,33 @@ class Widget {
   // A running timer's interval has passed.
   void timerTick(ControlId timer);
 
-  // Mouse events on a label, with the button as a bit value (left 1, right 2, middle 4).
-  void mouseDown(ControlId label, int button);
-  void mouseUp(ControlId label, int button);
-  void mouseMove(ControlId label);
-  void click(ControlId label);
+  // What the user does with the widget's parts. Buttons are kLeftButton, kRightButton and
+  // kMiddleButton.
+  // A button went down on the caption: a left one starts dragging the window.
+  void captionPressed(int button) {
+    whileRunning([&] { lifecycle_.Label1_MouseDown(button); });
+  }
+  // A button came up over the caption: a right double-click switches custom location.
+  void captionReleased(int button) {
+    whileRunning([&] { custom_.Label1_MouseUp(button); });
+  }
+  // The pointer moved over the close mark, which shows itself.
+  void pointerOnCloseMark() {
+    whileRunning([&] { lifecycle_.CloseApp_MouseMove(); });
+  }
+  // The close mark was clicked.
+  void closeAsked() {
+    whileRunning([&] { lifecycle_.CloseApp_Click(); });
+  }
+  // The place where the site box was, beside the count, was clicked: the box shows again.
+  void siteBoxAsked() {
+    whileRunning([&] { custom_.off_Click(); });
+  }
 
-  // A character typed into the site box (Enter is 13); the site box's text after an edit.
-  void siteBoxKeyPress(int& keyAscii);
+  // A character typed into the site box; Enter (13) asks for the site's count.
+  void siteBoxKeyPress(int& keyAscii) {
+    whileRunning([&] { lookup_.Nexrad_Site_KeyPress(keyAscii); });
+  }
   void siteBoxEdited(std::string text) { c_.Nexrad_Site.takeUserText(std::move(text)); }
   // The user pressed Command1 from the keyboard.
   void command1Pressed() {

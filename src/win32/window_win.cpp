@@ -290,16 +290,17 @@ void MainWindow::mouseButton(int button, bool down, LPARAM lParam) {
     pressed_ = here;
     if (!here) return;
     SetCapture(hwnd_);
-    widget_->mouseDown(*here, button);
+    if (here == ControlId::Label1) widget_->captionPressed(button);
     return;
   }
   // The release belongs to the label the button went down on, as with a captured mouse.
   const std::optional<ControlId> target = pressed_ ? pressed_ : here;
   pressed_.reset();
   if (GetCapture() == hwnd_) ReleaseCapture();
-  if (!target) return;
-  widget_->mouseUp(*target, button);
-  if (button == kLeftButton && here == target) widget_->click(*target);
+  if (target == ControlId::Label1) widget_->captionReleased(button);
+  if (button != kLeftButton || here != target) return;
+  if (target == ControlId::CloseApp) widget_->closeAsked();
+  if (target == ControlId::off) widget_->siteBoxAsked();
 }
 
 void MainWindow::activated(bool active) {
@@ -379,7 +380,7 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_MOUSEMOVE: {
       const std::optional<ControlId> over = pressed_ ? pressed_ : labelAt(lParam);
       statusTip_.pointerMoved(!pressed_ && overStatusTarget(lParam));
-      if (over) widget_->mouseMove(*over);
+      if (over == ControlId::CloseApp) widget_->pointerOnCloseMark();
       return 0;
     }
     case WM_MOUSEHOVER:

@@ -17,7 +17,7 @@ const std::string kOn =
 // Runs the clock to the given time, then releases a mouse button over the caption.
 void releaseAt(Harness& h, std::uint64_t atMs, int button = kRightButton) {
   h.desktop.runUntil(atMs);
-  h.widget.mouseUp(ControlId::Label1, button);
+  h.widget.captionReleased(button);
 }
 
 // A right double-click 300 ms long, ending at atMs.
@@ -124,7 +124,7 @@ TEST(CustomLocationOff, ReturnsToTheSiteAndFollowsTheViewerAgain) {
   EXPECT_EQ(h.desktop.requests.back().url, kQuery + "lat=38.699&lon=-90.683&distance=128");
   EXPECT_EQ(h.c.USR_DISTANCE.text(), "25") << "the custom values stay for the next time";
   h.desktop.log.clear();
-  h.widget.click(ControlId::off);  // shows the site box and changes nothing else
+  h.widget.siteBoxAsked();  // shows the site box and changes nothing else
   EXPECT_EQ(h.desktop.log, (std::vector<std::string>{"Nexrad_Site shown", "repaint"}));
   h.desktop.runUntil(21300);
   EXPECT_EQ(h.c.Nexrad_Site.text(), "KTLX") << "the box follows the viewer within a second";

@@ -80,7 +80,7 @@ TEST(Ending, ASecondCopyAndEveryCloseEndTheProgramOnceAndAtOnce) {
   const std::function<void(Harness&)> ends[] = {
       [](Harness& h) { h.widget.load(); }, [](Harness& h) { h.c.Command1.press(); },
       [](Harness& h) { h.desktop.advance(5000); }, [](Harness& h) { h.widget.unload(); },
-      [](Harness& h) { h.widget.click(ControlId::CloseApp); },
+      [](Harness& h) { h.widget.closeAsked(); },
       [](Harness& h) { h.widget.terminate(); }, [](Harness& h) { h.widget.closeRequested(); }};
   // clang-format on
   for (int i = 0; i < 7; ++i) {  // the first three in a second copy
@@ -102,14 +102,14 @@ TEST(Ending, ASecondCopyAndEveryCloseEndTheProgramOnceAndAtOnce) {
 
 TEST(CloseMark, TurnsWhiteUnderTheMouseAndNavyAtTimer3sTick) {
   Harness h;
-  h.widget.mouseMove(ControlId::CloseApp);
+  h.widget.pointerOnCloseMark();
   EXPECT_EQ(h.c.CloseApp.foreColour(), kWhite);
   h.desktop.advance(2499);
   EXPECT_EQ(h.c.CloseApp.foreColour(), kWhite);
   h.desktop.advance(1);
   EXPECT_EQ(h.c.CloseApp.foreColour(), kNavy);
   h.c.CloseApp.setForeColour(0x00FF00);  // another colour is left alone by the mouse
-  h.widget.mouseMove(ControlId::CloseApp);
+  h.widget.pointerOnCloseMark();
   EXPECT_EQ(h.c.CloseApp.foreColour(), 0x00FF00u);
 }
 
@@ -117,17 +117,14 @@ TEST(CloseMark, TurnsWhiteUnderTheMouseAndNavyAtTimer3sTick) {
 // off meanwhile is dropped.
 TEST(Events, DragOnlyWithTheLeftButtonOnTheCaptionAndDropStaleTicks) {
   using S = std::vector<std::string>;
-  // clang-format off
-  const std::tuple<ControlId, int, S> cases[] = {
-      {ControlId::Label1, kLeftButton, {"repaint", "drag"}},
-      {ControlId::Label1, kRightButton, {"repaint"}},
-      {ControlId::Label1, kMiddleButton, {"repaint"}}, {ControlId::tstrikes, kLeftButton, {}}};
-  // clang-format on
-  for (const auto& [label, button, log] : cases) {
+  const std::pair<int, S> cases[] = {{kLeftButton, {"repaint", "drag"}},
+                                     {kRightButton, {"repaint"}},
+                                     {kMiddleButton, {"repaint"}}};
+  for (const auto& [button, log] : cases) {
     Harness h;
-    h.widget.mouseDown(label, button);
+    h.widget.captionPressed(button);
     h.widget.timerTick(ControlId::Timer1);
-    EXPECT_EQ(h.desktop.log, log) << controlName(label) << " button " << button;
+    EXPECT_EQ(h.desktop.log, log) << "button " << button;
   }
 }
 

@@ -33,7 +33,7 @@ TEST(WireContract, EveryPlaceTheWidgetSendsReadsBackAsTheSameNumbers) {
     Harness h;
     h.desktop.answers = {row.lat, row.lon, row.radius};
     for (std::uint64_t at : {10000, 10300})
-      h.desktop.runUntil(at), h.widget.mouseUp(ControlId::Label1, kRightButton);
+      h.desktop.runUntil(at), h.widget.captionReleased(kRightButton);
     ASSERT_EQ(h.desktop.requests.size(), 1u) << row.lat;
     const std::string& url = h.desktop.requests[0].url;
     const strikecount::CountQueryResult read =
