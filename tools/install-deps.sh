@@ -11,8 +11,10 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   # its release: the installer, Authenticode signatures
   nsis osslsigncode
-  # running it: Wine (32-bit), a virtual display, input and screenshots
+  # running it: Wine (32-bit), a virtual display, input and screenshots; the 64-bit build
+  # and Wine's 64-bit loader for kernels that run no 32-bit programs
   wine wine32:i386 xvfb xdotool imagemagick x11-utils
+  wine64 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   # a window manager for the end-to-end tests' desktop
   openbox
   # end-to-end tests: private namespaces, certificates

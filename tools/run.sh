@@ -17,7 +17,7 @@ service/make-dev-cert.sh "$state/cert" >/dev/null
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  WINEPREFIX=$state/wineprefix wineserver -k 2>/dev/null || true
+  [[ -z ${WINEPREFIX:-} ]] || wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT INT TERM
 
@@ -44,8 +44,10 @@ if [[ -z ${DISPLAY:-} ]]; then
   for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 fi
 
-export WINEPREFIX=$state/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEARCH=win32
+export WINEPREFIX=$state/wineprefix-$(basename "$win") WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# shellcheck source=wine-env.sh
+source "$top/tools/wine-env.sh"
+use_wine_for "$exe" "$state"
 [[ -d $WINEPREFIX ]] || { echo "Preparing Wine (once)..."; wineboot -i >/dev/null 2>&1; }
 
 # The widget verifies the service's certificate; it trusts the local authority only here.

@@ -6,8 +6,8 @@ import os
 import re
 import time
 
-from e2elib import (ARTIFACTS, COUNT, DEFAULT_QUERY, EXE, SERVER, WORK, case, check, mouse_to,
-                    park_pointer, probe, run_wine, shoot, trust, wait_for)
+from e2elib import (ARTIFACTS, CLOSE_MARK, COUNT, DEFAULT_QUERY, EXE, SERVER, WORK, case, check,
+                    mouse_to, park_pointer, probe, run_wine, shoot, trust, wait_for, xdo)
 
 DEADLINE = 15  # the widget's bound on a whole request, in seconds
 # Longest a failed request may keep the count from showing "--" after its connection: the
@@ -178,3 +178,58 @@ def windows_7_reaches_a_service_that_refuses_tls_below_1_2(s):
     finally:
         s.close()
         run_wine("reg", "delete", WINE_KEY, "/v", "Version", "/f")  # the prefix's default
+
+
+MESSAGE_GAP = os.path.join(os.path.dirname(os.path.dirname(EXE)), "bench", "message_gap.exe")
+
+
+@case("request")
+def the_window_stays_live_during_a_slow_answer_and_a_stalled_handshake(s):
+    """While a request waits, with one core kept busy, the window answers every WM_NULL
+    (bench/message_gap.exe sends one each 20 ms) within 250 ms and its caption drags it."""
+    s.busy_core()
+    w = s.start_widget()
+    for n, behaviour in enumerate([dict(mode="answer", body="31", delay=10),
+                                   dict(mode="stall", seconds=30)]):
+        mark = SERVER.mark()
+        SERVER.set(**behaviour)
+        w.press_command1()
+        wait_for(lambda: SERVER.connections(mark), 10, "a connection at the server")
+        probes = s.start(MESSAGE_GAP, "6")
+        w.drag_caption(*[(120, 80), (-120, -80)][n])
+        probes.wait(30)
+        out = open(os.path.join(WORK, f"{s.name}.message_gap.exe.log")).read().splitlines()[-1]
+        gap = re.search(r" (\d+) unanswered .* answer ([\d.]+) ms", out)
+        check(gap and gap.group(1) == "0" and float(gap.group(2)) <= 250,
+              f"{behaviour['mode']}: {out}")
+        w.wait_count("31" if n == 0 else "--", 20)
+
+
+@case("request")
+def the_latest_request_shows_its_count_and_keeps_it(s):
+    """A second request while a slow first one is out shows its own count at once; the first
+    one's answer, when the service sends it, changes nothing."""
+    w = s.start_widget()
+    mark = SERVER.mark()
+    SERVER.set(mode="answer", body="11", delay=8)
+    w.press_command1()
+    first = wait_for(lambda: SERVER.requests(mark), 10, "the first request")[0]
+    SERVER.answer("22")
+    w.press_command1()
+    w.wait_count("22", 3)
+    time.sleep(max(0.0, first["t"] + 10 - time.time()))
+    check(w.count_text() == "22", f"the count shows {w.count_text()!r} after the first answer")
+
+
+@case("tls")
+def closing_during_a_stalled_handshake_ends_the_program_within_a_second(s):
+    w = s.start_widget()
+    mark = SERVER.mark()
+    SERVER.set(mode="stall", seconds=30)
+    w.press_command1()
+    wait_for(lambda: SERVER.connections(mark), 10, "a connection at the server")
+    w.click((CLOSE_MARK[0] + CLOSE_MARK[2]) // 2, (CLOSE_MARK[1] + CLOSE_MARK[3]) // 2)
+    clicked = time.monotonic()
+    wait_for(lambda: not w.alive(), 5, "the program to end")
+    took = time.monotonic() - clicked
+    check(took <= 1, f"the program ended {took:.1f} s after the click on the close mark")

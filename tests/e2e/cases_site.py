@@ -1,6 +1,6 @@
 """A site typed into the site box and Enter: the lookup in radars.gis beside the exe, the
 hidden site box and the request for the site's coordinates; and the count the real service
-gives for a site, replaying a real GLM file."""
+gives for a site and for a custom place just off the equator, replaying a real GLM file."""
 
 import math
 import os
@@ -11,8 +11,9 @@ import subprocess
 import time
 import urllib.request
 
-from e2elib import (SERVER, SERVICE, TEST_CA, WORK, CaseSkipped, case, check, probe,
-                    site_coordinates, site_query, start_stub, stop_stub, wait_for)
+from cases_custom import answer_message, answer_prompt
+from e2elib import (SERVER, SERVICE, TEST_CA, WORK, CaseSkipped, case, check, mouse_to, probe,
+                    site_coordinates, site_query, start_stub, stop_stub, wait_for, xdo)
 
 # What the user types, and the site whose coordinates the request must carry. How the table
 # is read is site_table_test's.
@@ -43,6 +44,7 @@ STRIKECOUNTD = os.environ.get("E2E_STRIKECOUNTD",
 # A flash lies 0.31 miles beyond KSJT's 128-mile circle, one 0.12 miles inside KLBB's, so a
 # radius or distance error in either direction shows.
 SITES = ["KSJT", "KLBB"]
+EQUATOR = ("0.00005", "-70", "248")  # six flashes of the file lie within 248 miles
 
 
 def flashes_within(path, lat, lon, miles):
@@ -88,6 +90,14 @@ def site_count_from_the_real_service_replaying_a_glm_file(s):
             w.wait_count(str(count), 10)
             w.proc.kill()
             wait_for(lambda: probe() is None, 10, "the widget to end")
+        # A custom place just off the equator: the widget writes its latitude as 5E-05.
+        w = s.start_widget()
+        mouse_to(*w.at(60, 14))
+        xdo("click", "--repeat", 2, "--delay", 150, 3)
+        answer_message("Custom Location is now ON.")
+        for prompt, typed in zip(["Latitude", "Longitude", "Distance in Miles"], EQUATOR):
+            answer_prompt(prompt, typed)
+        w.wait_count(str(flashes_within(GLM, EQUATOR[0], EQUATOR[1], float(EQUATOR[2]))), 10)
     finally:
         s.close()
         start_stub()

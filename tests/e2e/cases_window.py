@@ -103,21 +103,11 @@ def command1_from_keyboard_sends_one_request_and_shows_the_count(s):
 @case("window")
 def caption_drag_moves_the_window(s):
     w = s.start_widget()
-    x0, y0 = w.origin()
-    gx, gy, dx, dy = x0 + 40, y0 + 14, 210, 130  # on "Lightning Count", clear of the count
-    mouse_to(gx, gy)
-    xdo("mousedown", 1)
-    glide(gx, gy, gx + dx, gy + dy)
-    time.sleep(0.2)
-    xdo("mouseup", 1)
-    wait_for(lambda: w.origin() != (x0, y0), 5, "the window to move")
-    time.sleep(0.3)
-    moved, r = w.origin(), w.snapshot()["rect"]
-    check(abs(moved[0] - (x0 + dx)) <= 2 and abs(moved[1] - (y0 + dy)) <= 2,
-          f"the window is at {moved}, expected about ({x0 + dx}, {y0 + dy})")
+    (gx, gy), moved = w.drag_caption(210, 130)
+    r = w.snapshot()["rect"]
     check((r[2] - r[0], r[3] - r[1]) == (WIDTH, HEIGHT), "the drag resized the window")
     # The button is up: moving the pointer further leaves the window where it is.
-    glide(gx + dx, gy + dy, gx + dx + 50, gy + dy + 40, steps=4)
+    glide(gx, gy, gx + 50, gy + 40, steps=4)
     time.sleep(0.3)
     check(w.origin() == moved, "the window still follows the pointer after the button went up")
 
@@ -221,9 +211,11 @@ def a_fullscreen_program_keeps_the_widget_behind_it_until_it_closes(s):
     snap = w.snapshot()
     check(snap["above"][:1] == ["Full Screen Player"],
           f"the windows above the widget are {snap['above']}, not the full-screen one")
+    mouse_to(*w.at(100, 68))  # resting where the widget is, below the count and the caption
     player.kill()
     wait_for(lambda: w.snapshot()["above"] == [] and w.snapshot()["topmost"], 3,
              "the widget back above every window after the full-screen one closed")
+    park_pointer()
     time.sleep(0.3)
     shoot(os.path.join(ARTIFACTS, "fullscreen-gone.png"))
     check(w.screen().count((FRAME, FRAME, WIDTH - FRAME, HEIGHT - FRAME), NAVY) > 4000,

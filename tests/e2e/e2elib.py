@@ -343,6 +343,23 @@ class Widget:
         self.tab_to_command1()
         key("space")
 
+    def drag_caption(self, dx, dy):
+        """Drags the window by the caption (on "Lightning Count", clear of the count) and
+        returns where it was and where it went."""
+        x0, y0 = self.origin()
+        gx, gy = x0 + 40, y0 + 14
+        mouse_to(gx, gy)
+        xdo("mousedown", 1)
+        glide(gx, gy, gx + dx, gy + dy)
+        time.sleep(0.2)
+        xdo("mouseup", 1)
+        wait_for(lambda: self.origin() != (x0, y0), 5, "the window to move")
+        time.sleep(0.3)
+        moved = self.origin()
+        check(abs(moved[0] - (x0 + dx)) <= 2 and abs(moved[1] - (y0 + dy)) <= 2,
+              f"the window is at {moved}, expected about ({x0 + dx}, {y0 + dy})")
+        return (gx + dx, gy + dy), moved
+
     def click(self, cx, cy, button=1):
         mouse_to(*self.at(cx, cy))
         xdo("click", button)

@@ -34,15 +34,19 @@ if [[ -z ${STORMTALLY_E2E_INSIDE:-} ]]; then
   for tool in unshare ip wine wineserver Xvfb openbox xprop xdotool import openssl python3 flock; do
     command -v "$tool" >/dev/null || die "missing tool: $tool"
   done
-  # Wine runs the 32-bit widget in a 32-bit Linux process. A kernel that runs none (booted
-  # with ia32_emulation=off, or built without it) leaves nothing to run the cases in.
-  if ! wine --version >/dev/null 2>&1; then
+  build=$(cd "$1" 2>/dev/null && pwd) || die "no build folder $1"
+  # Wine runs a 32-bit program in a 32-bit Linux process, which a kernel booted with
+  # ia32_emulation=off (or built without it) cannot start; `make e2e` then builds the same
+  # sources for 64-bit Windows (build/mingw64), which run in Wine's 64-bit loader.
+  # shellcheck source=../../tools/wine-env.sh
+  source "$here/../../tools/wine-env.sh"
+  use_wine_for "$build/src/stormtally.exe" "$build/e2e-bin"
+  if [[ $WINEARCH == win32 ]] && ! can_run_32bit; then
     echo "e2e: skipped: this machine's kernel cannot run 32-bit programs, and Wine needs one" \
-      "to run the 32-bit widget (wine --version: $(wine --version 2>&1 | tail -n 1))"
+      "to run the 32-bit widget (make e2e runs the 64-bit build here)"
     echo "e2e: 0 passed, 0 failed, $(python3 "$here/e2e.py" --list | wc -l) skipped"
     exit 0
   fi
-  build=$(cd "$1" 2>/dev/null && pwd) || die "no build folder $1"
   # One run per build folder at a time: the Wine prefix lives there.
   exec 9>"$build/.e2e.lock"
   flock -n 9 || die "another run holds $build/.e2e.lock"
@@ -133,8 +137,8 @@ xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' ||
   die "openbox did not take the screen (see $work/openbox.log)"
 
 # ---- Wine: one prefix per build folder, made once; one wineserver for the whole run.
-export WINEPREFIX=$build/e2e-wineprefix WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml=" \
-  WINEDEBUG=-all
+export WINEPREFIX=$build/e2e-wineprefix WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
+[[ $WINEARCH == win32 ]] || export E2E_WINE64=1  # the 32-bit release cannot run here
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
   echo "e2e: making the Wine prefix $WINEPREFIX (once)"
   wineboot -i >"$work/wineboot.log" 2>&1 || die "wineboot failed (see $work/wineboot.log)"

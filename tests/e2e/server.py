@@ -6,6 +6,7 @@ The answer is read afresh for every connection from a JSON control file, so a te
 by rewriting that file (write a temporary file, then rename it over the control file):
 
   {"mode": "answer", "status": 200, "body": "17.9"}   answer with this status and body
+                                                       ("delay": seconds to wait first)
   {"mode": "hang", "seconds": 25}                      read the request, then say nothing
                                                        for that long and close
   {"mode": "raw", "bytes": "..."}                      send these bytes instead of an HTTP
@@ -70,6 +71,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif mode == "raw":
             self.wfile.write(behaviour.get("bytes", "").encode("latin-1"))
         elif mode != "close":
+            self.server.stopping.wait(float(behaviour.get("delay", 0)))
             body = str(behaviour.get("body", "")).encode("latin-1")
             self.send_response(int(behaviour.get("status", 200)))
             self.send_header("Content-Type", "text/html; charset=UTF-8")
