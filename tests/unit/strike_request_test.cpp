@@ -104,12 +104,12 @@ TEST(Command1, OnlyTheLatestRequestsAnswerChangesTheCount) {
 }
 
 // Which bodies are no count is CountText's table, and the words for each failure are
-// StatusText's; the cycle's failures over time are refresh_cycle_test's. A mode flag neither 0
-// nor 1 leaves no address and asks nothing. Each failure says why, and tells the debugger.
+// StatusText's; the cycle's failures over time are refresh_cycle_test's; no address is the
+// latest request's test's. Each failure says why, and tells the debugger.
 TEST(Command1, EveryFailureShowsDashesSaysWhyAndStillStartsTheFirstWait) {
   // clang-format off
   const std::pair<int, const char*> rows[] = {{0, "cannot connect to strikes.test"},
-      {503, "HTTP status 503: 0"}, {200, "is not a number: abc"}, {2, "no location to ask for"}};
+      {503, "HTTP status 503: 0"}, {200, "is not a number: abc"}};
   // clang-format on
   for (const auto& [status, why] : rows) {
     Harness h;
@@ -118,12 +118,11 @@ TEST(Command1, EveryFailureShowsDashesSaysWhyAndStillStartsTheFirstWait) {
     h.settle();
     h.c.Timer1.setEnabled(false);
     h.answerWith(status == 200 ? "abc" : "0", status);
-    if (status == 2) h.c.USR.setValue(2);
     h.c.Command1.press();
     h.settle();
     EXPECT_EQ(h.c.tstrikes.caption(), "--") << status;
     EXPECT_TRUE(h.c.Timer1.enabled()) << status;
-    EXPECT_EQ(h.desktop.requests.size(), status == 2 ? 1u : 2u) << status;
+    EXPECT_EQ(h.desktop.requests.size(), 2u) << status;
     EXPECT_NE(h.widget.statusText().find(why), std::string::npos) << h.widget.statusText();
     EXPECT_THAT(h.desktop.debugLines, ::testing::ElementsAre(::testing::HasSubstr(why)));
   }
