@@ -105,6 +105,8 @@ int main(int argc, char** argv) {
                  "flags on the command line win; an unknown name or a bad value there stops "
                  "strikecountd");
   app.allow_config_extras(CLI::config_extras_mode::error);
+  // No setting takes a list: a value is whole, `demo = 38.7,-90.7` and a path with blanks alike.
+  app.get_config_formatter_base()->arrayDelimiter(';');
   app.add_option("--https-port", https_port, "HTTPS port; 0 turns HTTPS off")
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
