@@ -144,7 +144,7 @@ def debian_root():
                    capture_output=True, text=True)
         if r.returncode or os.chmod(new, 0o755) or os.rename(new, root):
             shutil.rmtree(new, ignore_errors=True)
-            return print("SKIP the package's life in a booted Debian: debootstrap failed:\n" + r.stdout[-2000:])
+            return print("SKIP the package's life in a booted Debian: debootstrap failed:\n" + (r.stdout + r.stderr)[-2000:])
     return root
 
 
@@ -160,11 +160,12 @@ def case_debian():
     shutil.copy(DEB, probe + "/new.deb")
     open(probe + "/run", "w").write(LIFE)
     os.chmod(probe + "/run", 0o755)
-    # Booted with its changes in memory, no network but loopback, powered off when the run ends.
+    # Booted with its changes in memory, no network but loopback, powered off when the run ends;
+    # runs beside each other do not meet.
     boot = start("systemd-nspawn", "-q", "--register=no", "--keep-unit", "--private-network",
-                 "--volatile=overlay", "--kill-signal=SIGKILL", "-D", root, "--bind=%s:/probe" % probe,
-                 "-b", "--", "systemd.run=/probe/run", "systemd.run_success_action=poweroff",
-                 "systemd.run_failure_action=poweroff", log="debian.log")
+                 "--volatile=overlay", "--kill-signal=SIGKILL", "-M", "strikecountd-ops-%d" % os.getpid(),
+                 "-D", root, "--bind=%s:/probe" % probe, "-b", "--", "systemd.run=/probe/run",
+                 "systemd.run_success_action=poweroff", "systemd.run_failure_action=poweroff", log="debian.log")
     try:
         boot.wait(120)
     finally:
@@ -311,9 +312,10 @@ def case_haproxy():
     ports = [free_port(), free_port(), free_port()]
     os.makedirs(glm := TMP + "/replica-glm")
     [os.symlink(os.path.join(DATA, name), os.path.join(glm, name)) for name in MINUTE]
-    replica = lambda port, stale_after, log: service(port, [
-        "platform = G16", "glm-dir = " + glm, "clock = from:2018-07-02T04:34:00Z",
-        "stale-after = %g" % stale_after], log=log)[0]
+    def replica(port, stale_after, log):  # started, and all three files read
+        proc = service(port, ["platform = G16", "glm-dir = " + glm, "clock = from:2018-07-02T04:34:00Z",
+                              "stale-after = %g" % stale_after], log=log)[0]
+        return wait(lambda: get(port, path) == (200, expected), 10, "replica on %d" % port) and proc
     a, b_started = [replica(ports[0], 0, "a.log")], time.time()
     b = replica(ports[1], 0.25, "b.log")  # stale 15 s from now
     cfg = open(os.path.join(DEPLOY, "haproxy.cfg")).read().replace(
