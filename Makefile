@@ -59,15 +59,14 @@ e2e: windows
 	@cmake --build --preset native --target strikecountd
 	@if [ -x tests/e2e/run.sh ]; then tests/e2e/run.sh $(WIN_RUN); fi
 
-# strikecountd as a Debian package: build/package/strikecountd_<version>_<arch>.deb
+# strikecountd as a Debian package, by dpkg-buildpackage from debian/:
+# build/package/strikecountd_<version>_<arch>.deb
 package-service:
-	@cmake --preset native >/dev/null
-	@cmake --build --preset native --target strikecountd
-	@service/deploy/package.sh $(NATIVE) build/package
+	@service/deploy/package.sh build/package $(JOBS)
 
 # The service in production on loopback: package, GLM sync, certificate reload, drain, HAProxy.
 test-service-ops: package-service
-	service/tests/ops_test.py $(NATIVE) build/package
+	service/tests/ops_test.py build/package
 
 # The Windows release in dist/: installer, portable zip, SHA256SUMS (release/build.sh).
 # make release [SERVICE_URL=https://host[:port]] [SIGN_KEY=key.pem SIGN_CERT=cert.pem]

@@ -21,8 +21,10 @@ packages=(
   iproute2 util-linux openssl ca-certificates
   # the strike-count service
   libboost-dev nlohmann-json3-dev libcli11-dev libnetcdf-dev libssl-dev netcdf-bin curl
-  # its Debian package, GLM sync and load balancer (the sync test also takes s3rver from npm)
-  libsystemd-dev pkg-config help2man lintian fakeroot dpkg-dev systemd rclone haproxy
+  # its Debian package, GLM sync and load balancer (the sync test also takes s3rver from npm),
+  # and a throw-away Debian booted with systemd-nspawn to install, upgrade and purge it in
+  libsystemd-dev pkg-config debhelper lintian dpkg-dev systemd rclone haproxy
+  systemd-container debootstrap
 )
 # `tools/install-deps.sh bench` adds what the benchmarks compare against and load with.
 if [[ ${1:-} == bench ]]; then

@@ -4,9 +4,11 @@
 
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -53,6 +55,35 @@ bool ParseLatLon(const std::string& text, double& lat, double& lon) {
   return lat >= -90 && lat <= 90 && lon >= -180 && lon <= 180;
 }
 
+// A refused command line is told as CLI11 tells it. When the configuration file alone is
+// refused as well, the line names the file and the key instead, so that a misspelt key or a bad
+// value there is found at once. Usage and configuration errors exit with 2.
+int ParseFailure(CLI::App& app, const CLI::ParseError& error) {
+  if (error.get_exit_code() == 0) return app.exit(error);
+  const std::string config = app.get_option("--config")->as<std::string>();
+  if (!config.empty()) {
+    try {
+      app.clear();
+      app.parse(std::vector<std::string>{config, "--config"});  // arguments in reverse order
+    } catch (const CLI::ParseError& file_error) {
+      std::string what = file_error.what();
+      const std::string unknown = "INI was not able to parse ";
+      if (what.rfind(unknown, 0) == 0) {
+        const std::string key = what.substr(unknown.size());
+        what = key.size() > 3 && key.compare(key.size() - 3, 3, ".++") == 0
+                   ? "unknown section [" + key.substr(0, key.size() - 3) + "]"
+                   : "unknown key '" + key + "'";
+      } else if (what.rfind("--", 0) == 0) {
+        what.erase(0, 2);  // "platform: g16 not in ...", as the key is written in the file
+      }
+      std::fprintf(stderr, "strikecountd: %s: %s\n", config.c_str(), what.c_str());
+      return 2;
+    }
+  }
+  app.exit(error);
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,11 +100,16 @@ int main(int argc, char** argv) {
   std::uint64_t demo_seed = 20250407;
   std::size_t max_flashes = 2'000'000, max_connections = 1024;
   int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  std::string print;
 
   app.set_version_flag("--version", "strikecountd " STRIKECOUNTD_VERSION);
   app.set_config("--config", "",
                  "read flags from this file, one `name = value` a line (e.g. platform = G19); "
-                 "flags on the command line win");
+                 "flags on the command line win; an unknown name or a bad value there stops "
+                 "strikecountd");
+  app.allow_config_extras(CLI::config_extras_mode::error);
+  // No setting takes a list: a value is whole, `demo = 38.7,-90.7` and a path with blanks alike.
+  app.get_config_formatter_base()->arrayDelimiter(';');
   app.add_option("--https-port", https_port, "HTTPS port; 0 turns HTTPS off")
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
@@ -81,10 +117,8 @@ int main(int argc, char** argv) {
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
   app.add_option("--bind", bind, "address to listen on")->capture_default_str();
-  app.add_option("--cert", cert, "server certificate chain (PEM), needed for HTTPS")
-      ->check(CLI::ExistingFile);
-  app.add_option("--key", key, "server private key (PEM), needed for HTTPS")
-      ->check(CLI::ExistingFile);
+  app.add_option("--cert", cert, "server certificate chain (PEM), needed for HTTPS");
+  app.add_option("--key", key, "server private key (PEM), needed for HTTPS");
   app.add_option("--window-minutes", window_minutes,
                  "count flashes whose first event lies in the last W minutes")
       ->capture_default_str()
@@ -98,7 +132,8 @@ int main(int argc, char** argv) {
   app.add_option("--platform", platform,
                  "take GLM files of this satellite only (G16, G17, G18, G19), so that no flash "
                  "counts twice")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->check(CLI::IsMember({"G16", "G17", "G18", "G19"}));
   app.add_option("--glm-reader", glm_reader,
                  "the program that reads each GLM file (default: strikecountd-glm-reader in "
                  "strikecountd's own folder)");
@@ -117,15 +152,22 @@ int main(int argc, char** argv) {
   app.add_option("--max-flashes", max_flashes, "cap on flashes held; beyond it the oldest go")
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{1}, std::size_t{200'000'000}));
-  app.add_option("--threads", threads, "network threads")
+  app.add_option("--threads", threads, "network threads (default: one per core)")
       ->capture_default_str()
       ->check(CLI::Range(1, 256));
   app.add_option("--max-connections", max_connections, "open client connections at most")
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{1}, std::size_t{1'000'000}));
+  app.add_option("--print", print,
+                 "check the settings, print the value of this one (e.g. platform) as "
+                 "strikecountd would use it, and exit; the GLM sync reads the platform so");
   glm_opt->excludes(feed_opt)->excludes(demo_opt);
   feed_opt->excludes(demo_opt);
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return ParseFailure(app, e);
+  }
 
   ServiceOptions options;
   options.window = static_cast<TimeMs>(window_minutes * kMsPerMinute);
@@ -140,10 +182,6 @@ int main(int argc, char** argv) {
   double demo_lat = 0, demo_lon = 0;
   if (!glm_dir.empty()) {
     options.source = SourceKind::kGlm;
-    if (::access(glm_reader.c_str(), X_OK) != 0) {
-      std::fprintf(stderr, "--glm-reader: %s is not an executable program\n", glm_reader.c_str());
-      return 2;
-    }
     options.source_detail = "GLM L2 LCFA files of " + platform + " in " + glm_dir;
   } else if (!feed.empty()) {
     options.source = SourceKind::kFeed;
@@ -171,6 +209,27 @@ int main(int argc, char** argv) {
   if (https_port != 0 && (cert.empty() || key.empty())) {
     std::fprintf(stderr, "HTTPS needs --cert and --key (or --https-port 0 with --http-port)\n");
     return 2;
+  }
+  if (!print.empty()) {
+    const auto* option = app.get_option_no_throw("--" + print);
+    if (option == nullptr || print == "print" || print == "config") {
+      std::fprintf(stderr, "--print: no setting is called %s\n", print.c_str());
+      return 2;
+    }
+    std::printf("%s\n", option->as<std::string>().c_str());
+    return 0;
+  }
+  // What the settings name must be there; the sync, which only asks for a setting, may not
+  // see the private key.
+  if (!glm_dir.empty() && ::access(glm_reader.c_str(), X_OK) != 0) {
+    std::fprintf(stderr, "--glm-reader: %s is not an executable program\n", glm_reader.c_str());
+    return 2;
+  }
+  for (const auto& [flag, file] : {std::pair{"--cert", &cert}, std::pair{"--key", &key}}) {
+    if (https_port != 0 && ::access(file->c_str(), R_OK) != 0) {
+      std::fprintf(stderr, "%s: cannot read %s: %s\n", flag, file->c_str(), std::strerror(errno));
+      return 2;
+    }
   }
 
   std::signal(SIGPIPE, SIG_IGN);

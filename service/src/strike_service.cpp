@@ -41,6 +41,16 @@ const char* ClockName(ClockSetting::Kind kind) {
   return "?";
 }
 
+// Milliseconds as seconds, to the millisecond where it is not whole: "300.001", "300".
+std::string Seconds(TimeMs ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", static_cast<double>(ms) / kMsPerSecond);
+  std::string s = text;
+  s.erase(s.find_last_not_of('0') + 1);
+  if (s.back() == '.') s.pop_back();
+  return s;
+}
+
 HttpReply Text(int status, std::string body) {
   HttpReply reply;
   reply.status = status;
@@ -150,6 +160,20 @@ void StrikeService::Maintain() {
   std::lock_guard<std::mutex> guard(ingest_mutex_);
   metrics_.CountDropped(Metrics::Dropped::kOutsideWindow,
                         index_.EvictBefore(Now() - options_.window));
+  // Going stale and coming back are logged once each, so that the log tells when counts were
+  // refused even if nobody asked meanwhile.
+  std::string reason;
+  const auto newest = NewestData();
+  const bool stale = newest && !Fresh(&reason);
+  if (stale != stale_) {
+    stale_ = stale;
+    if (stale) {
+      LogWarning(reason + "; counts answer 503 until newer data arrives");
+    } else {
+      LogInfo("data feed is fresh again: newest data is " +
+              Seconds(options_.wall_clock() - *newest) + " s old");
+    }
+  }
 }
 
 void StrikeService::ReportSourceProblem(std::string message) {
@@ -179,8 +203,8 @@ bool StrikeService::Fresh(std::string* reason) const {
   const TimeMs age = options_.wall_clock() - *newest;
   if (age > options_.stale_after) {
     if (reason) {
-      *reason = "data feed is stale: newest data is " + std::to_string(age / kMsPerSecond) +
-                " s old (limit " + std::to_string(options_.stale_after / kMsPerSecond) + " s)";
+      *reason = "data feed is stale: newest data is " + Seconds(age) + " s old (limit " +
+                Seconds(options_.stale_after) + " s)";
     }
     return false;
   }

@@ -53,7 +53,8 @@ class StrikeService {
   // file, the time of a feed line), also when the batch is empty.
   void Ingest(const std::vector<Flash>& flashes, std::optional<TimeMs> data_time);
 
-  // Drops flashes that have left the window. Called about once a second.
+  // Drops flashes that have left the window, and logs the data going stale or fresh again.
+  // Called about once a second.
   void Maintain();
 
   // Answers one request. `target` is the raw request target (path and query).
@@ -89,6 +90,7 @@ class StrikeService {
   std::string last_problem_;
   TimeMs last_problem_time_ = kNone;
   TimeMs last_problem_logged_ = kNone;
+  bool stale_ = false;  // as last logged by Maintain()
 };
 
 }  // namespace strikecount

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <thread>
 
 #include "sources.h"
@@ -44,14 +45,24 @@ TEST(StrikeService, CountsTheWindowNearThePointAndRefusesStaleData) {
   EXPECT_EQ(s.index().size(), 4u);
   wall = kNow + 1 + 5 * kMsPerMinute;  // exactly the limit: still fresh
   EXPECT_EQ(Ask(s, kKlsx), "200 3");
-  wall += 1;
-  EXPECT_EQ(Ask(s, kKlsx), "503 data feed is stale: newest data is 300 s old (limit 300 s)\n");
+  wall += 1;  // the age shows that it is over the limit
+  EXPECT_EQ(Ask(s, kKlsx), "503 data feed is stale: newest data is 300.001 s old (limit 300 s)\n");
   EXPECT_EQ(s.Handle("GET", "/healthz").status, 503);
+  testing::internal::CaptureStderr();
+  s.Maintain();
   // Old data arriving late does not make the feed fresh again; new data does.
   s.Ingest({{kNow - 20 * kMsPerMinute, 38.7, -90.7}}, kNow - 20 * kMsPerMinute);
   EXPECT_EQ(s.Handle("GET", kKlsx).status, 503);
-  s.Ingest({}, wall.load());
+  s.Maintain();
+  s.Ingest({}, wall.load() - 1500);
   EXPECT_EQ(Ask(s, kKlsx), "200 3");
+  s.Maintain();
+  s.Maintain();
+  // One line as the data goes stale, one as it is fresh again.
+  EXPECT_EQ(
+      std::regex_replace(testing::internal::GetCapturedStderr(), std::regex(".*Z "), ""),
+      "WARN data feed is stale: newest data is 300.001 s old (limit 300 s); counts answer "
+      "503 until newer data arrives\nINFO data feed is fresh again: newest data is 1.5 s old\n");
   wall += 10 * kMsPerMinute;  // bad input is still told as bad input while stale
   EXPECT_EQ(s.Handle("GET", "/counter/Strike_Counter.php?lat=1").status, 400);
 }
