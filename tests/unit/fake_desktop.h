@@ -41,10 +41,7 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   }
   void dropFromAlwaysOnTop() override { log.push_back("drop from top"); }
   FrontWindow frontWindow() override { return front; }
-  void stepBehindFrontWindow() override {
-    onTop = false;
-    log.push_back("behind the front window");
-  }
+  void stepBehindFrontWindow() override { onTop = false, log.push_back("behind the front window"); }
   void repaint() override { log.push_back("repaint"); }
   void beginCaptionDrag() override { log.push_back("drag"); }
   void focusParkingBox() override { log.push_back("focus"); }
@@ -99,15 +96,9 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
     pendingAnswer = {nowMs + requestMs, requests.size() - 1, answer};
     if (onRequest) onRequest();
   }
-  void cancel() override {
-    ++cancels;
-    pendingAnswer.reset();
-  }
+  void cancel() override { ++cancels, pendingAnswer.reset(); }
   // Hands a request's answer to the widget as a late or stray delivery would.
-  void deliver(std::size_t request, HttpResponse response) {
-    const Answered answered = requests.at(request).answered;
-    answered(std::move(response));
-  }
+  void deliver(std::size_t request, HttpResponse r) { requests.at(request).answered(r); }
 
   // --- WindowTitles ---
   void enumerate(const std::function<void(WindowRef)>& visit) override {
@@ -144,16 +135,10 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
     nowMs = std::max(nowMs, target);
   }
 
-  struct Request {
-    std::string url;
-    std::uint64_t atMs;
-    Answered answered;
-  };
-  struct PendingAnswer {
-    std::uint64_t atMs;
-    std::size_t request;
-    HttpResponse response;
-  };
+  // clang-format off
+  struct Request { std::string url; std::uint64_t atMs; Answered answered; };
+  struct PendingAnswer { std::uint64_t atMs; std::size_t request; HttpResponse response; };
+  // clang-format on
 
   Widget* widget = nullptr;
   bool anotherInstance = false, ended = false, pointerOnWindow = false, onTop = false;

@@ -61,18 +61,6 @@ TEST(StepAside, ForAProgramThatFillsTheWidgetsMonitorUntilItHasGone) {
   }
 }
 
-// The pointer resting on the widget keeps it from being raised while it is on top, not once it
-// has stepped behind a program that then goes.
-TEST(StepAside, ComesBackOnTopWhileThePointerRestsOnIt) {
-  Harness h;
-  h.desktop.pointerOnWindow = true;
-  h.desktop.front = FrontWindow{true, false, false, {0, 0, 1024, 768}, {0, 0, 1024, 768}};
-  h.desktop.advance(1000);
-  h.desktop.front = FrontWindow{};
-  h.desktop.advance(2000);
-  EXPECT_EQ(h.desktop.log, (std::vector<std::string>{"behind the front window", "on top"}));
-}
-
 // Every entry point of a second copy ends it before it does anything else; events that were
 // already queued then find the program ended. So does every way of closing the first.
 TEST(Ending, ASecondCopyAndEveryCloseEndTheProgramOnceAndAtOnce) {
