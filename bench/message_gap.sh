@@ -4,11 +4,15 @@
 # stormtally.exe under Wine, in the end-to-end harness (tests/e2e/run.sh), with the scripted
 # server; message_gap.exe sends WM_NULL to the window every 20 ms and times the answers.
 #
-# Usage: bench/message_gap.sh [WINDOWS_BUILD]   (default build/mingw32)
+# Usage: bench/message_gap.sh [WINDOWS_BUILD]   (default build/mingw32, or build/mingw64 on a
+#        kernel that runs no 32-bit programs)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$top/build/mingw32}
-[[ -f $build/bench/message_gap.exe ]] || build=$top/build/mingw32
+source "$top/tools/wine-env.sh"
+default=$top/build/mingw32
+can_run_32bit || default=$top/build/mingw64  # the 64-bit build where 32-bit programs cannot run
+build=${1:-$default}
+[[ -f $build/CMakeCache.txt ]] && grep -q mingw "$build/CMakeCache.txt" || build=$default
 cmake --build "$build" --target stormtally message_gap st_probe st_viewer_windows -j 2 >/dev/null
 exec "$top/tests/e2e/run.sh" "$build" \
   --exec "python3 '$top/bench/message_gap.py' '$(cd "$build" && pwd)/bench/message_gap.exe'"
