@@ -350,8 +350,9 @@ class Widget:
         gx, gy = x0 + 40, y0 + 14
         mouse_to(gx, gy)
         xdo("mousedown", 1)
-        glide(gx, gy, gx + dx, gy + dy)
-        time.sleep(0.2)
+        time.sleep(0.3)  # as a hand does: press, then move, at a pace a loaded desktop follows
+        glide(gx, gy, gx + dx, gy + dy, pause=0.06)
+        time.sleep(0.3)
         xdo("mouseup", 1)
         wait_for(lambda: self.origin() != (x0, y0), 5, "the window to move")
         time.sleep(0.3)
