@@ -10,7 +10,7 @@
 #   bench/service/capacity.sh [BUILD_DIR]
 #
 # BUILD_DIR (argument or environment; default build/native) is configured and built here.
-# Environment: FLASHES (1000000), SECONDS per round (5), ROUNDS (2), THREADS of the client (2),
+# Environment: FLASHES (1000000), DURATION of a round in seconds (5), ROUNDS (2), THREADS of the client (2),
 # SERVER_THREADS of both servers (nproc), CONNECTIONS ("2 16"), MODES ("keep-alive full
 # resumed"), KEY (ec: ECDSA P-256; rsa: RSA 2048), PORT (48843; nginx PORT+1). A whole run with
 # the defaults takes about 3 minutes.
