@@ -15,6 +15,11 @@ TimeMs SecondOf(TimeMs t) {
   return t >= 0 ? t / 1000 : (t - 999) / 1000;
 }
 
+// A cell's capacity for at least n flashes: whole blocks for the count's vector loop.
+std::uint32_t Rounded(std::uint32_t n) {
+  return std::max<std::uint32_t>(8, (n + 7) / 8 * 8);
+}
+
 int Wrap(long long col, int cols) {
   long long m = col % cols;
   return static_cast<int>(m < 0 ? m + cols : m);
@@ -45,6 +50,21 @@ __attribute__((target_clones("avx2", "default"))) std::uint32_t CountNear(
     float sure, float maybe, std::uint32_t& unsure) {
   std::uint32_t inside = 0, near = 0;
   for (std::size_t i = 0; i < n; ++i) {
+    const float dx = x[i] - center[0], dy = y[i] - center[1], dz = z[i] - center[2];
+    const float d2 = dx * dx + dy * dy + dz * dz;
+    inside += d2 <= sure;
+    near += d2 <= maybe;
+  }
+  unsure = near - inside;
+  return inside;
+}
+
+// The same for `blocks` whole blocks of 8 points (a padded cell), without a remainder loop.
+__attribute__((target_clones("avx2", "default"))) std::uint32_t CountNearBlocks(
+    const float* x, const float* y, const float* z, std::size_t blocks, const float center[3],
+    float sure, float maybe, std::uint32_t& unsure) {
+  std::uint32_t inside = 0, near = 0;
+  for (std::size_t i = 0; i < 8 * blocks; ++i) {
     const float dx = x[i] - center[0], dy = y[i] - center[1], dz = z[i] - center[2];
     const float d2 = dx * dx + dy * dy + dz * dz;
     inside += d2 <= sure;
@@ -115,6 +135,7 @@ void FlashIndex::Cell::Resize(std::uint32_t n, std::uint32_t capacity) {
   }
   block_ = std::move(block);
   capacity_ = capacity;
+  Pad(n);
 }
 
 void FlashIndex::Cell::OpenGap(std::uint32_t pos, std::uint32_t n) {
@@ -129,6 +150,12 @@ void FlashIndex::Cell::DropFront(std::uint32_t m, std::uint32_t n) {
     unsigned char* field = block_.get() + offset * capacity_;
     std::memmove(field, field + m * size, (n - m) * size);
   }
+  Pad(n - m);
+}
+
+void FlashIndex::Cell::Pad(std::uint32_t n) {
+  const std::uint32_t end = std::min(capacity_, (n + kLanes - 1) / kLanes * kLanes);
+  for (float* v : {x(), y(), z()}) std::fill(v + n, v + end, 4.0f);  // two diameters away
 }
 
 FlashIndex::FlashIndex(double cell_degrees)
@@ -167,7 +194,7 @@ void FlashIndex::Insert(const std::vector<Flash>& flashes) {
     }
     Cell& cell = row.cell[k];
     const std::uint32_t n = row.size[k];
-    if (n == cell.capacity()) cell.Resize(n, std::max<std::uint32_t>(4, n + n / 2));
+    if (n == cell.capacity()) cell.Resize(n, Rounded(n + n / 2));
     const TimeMs* t = cell.time();
     std::uint32_t pos = n;
     if (n > 0 && t[n - 1] > f.time) {  // arrivals are mostly in time order
@@ -181,6 +208,7 @@ void FlashIndex::Insert(const std::vector<Flash>& flashes) {
     cell.x()[pos] = static_cast<float>(v.x);
     cell.y()[pos] = static_cast<float>(v.y);
     cell.z()[pos] = static_cast<float>(v.z);
+    cell.Pad(n + 1);
     row.size[k] = n + 1;
     row.oldest[k] = cell.time()[0];
     row.newest[k] = cell.time()[n];
@@ -193,8 +221,14 @@ void FlashIndex::Insert(const std::vector<Flash>& flashes) {
   }
 }
 
-void FlashIndex::Summarize(Row& row) {
+void FlashIndex::Summarize(Row& row) const {
   row.changed = false;
+  row.first.resize(static_cast<std::size_t>(cols_) + 1);
+  std::size_t k = 0;
+  for (std::size_t c = 0; c <= static_cast<std::size_t>(cols_); ++c) {
+    while (k < row.col.size() && row.col[k] < c) ++k;
+    row.first[c] = static_cast<std::uint16_t>(k);
+  }
   row.before.resize(row.col.size() + 1);
   std::uint32_t sum = 0;
   for (std::size_t k = 0; k < row.col.size(); ++k) {
@@ -231,7 +265,8 @@ std::size_t FlashIndex::EvictBeforeLocked(TimeMs cutoff) {
         cell.DropFront(m, n);
         n -= m;
         dropped += m;
-        if (n > 0 && cell.capacity() > 64 && n < cell.capacity() / 4) cell.Resize(n, n + n / 2);
+        if (n > 0 && cell.capacity() > 64 && n < cell.capacity() / 4)
+          cell.Resize(n, Rounded(n + n / 2));
         row.size[k] = n;
         if (n > 0) row.oldest[k] = cell.time()[0];
         row.changed = true;
@@ -286,53 +321,67 @@ std::optional<TimeMs> FlashIndex::OldestTime() const {
   return oldest;
 }
 
-std::uint64_t FlashIndex::CountRun(const Row& row, int first, int last, bool whole,
-                                   const Circle& c) const {
-  const auto col = row.col.begin();
-  auto k = static_cast<std::size_t>(std::lower_bound(col, row.col.end(), first) - col);
-  std::size_t end = k;
+std::uint64_t FlashIndex::CountRun(const Row& row, int first, int last, bool whole, const Circle& c,
+                                   Edges& edges) const {
+  std::size_t k = row.first[static_cast<std::size_t>(first)];
+  const std::size_t end = row.first[static_cast<std::size_t>(last) + 1];
+  if (k == end) return 0;
   if (whole) {
-    end = static_cast<std::size_t>(
-        std::upper_bound(col + static_cast<long>(k), row.col.end(), last) - col);
-    if (k == end) return 0;
     if (row.row_oldest >= c.from && row.row_newest <= c.to) return row.before[end] - row.before[k];
     TimeMs oldest, newest;
     const std::uint64_t n =
         SumCells(&row.size[k], &row.oldest[k], &row.newest[k], end - k, oldest, newest);
     if (oldest >= c.from && newest <= c.to) return n;  // the window holds every flash
-  } else {                                             // a few cells on the edge
-    while (end < row.col.size() && row.col[end] <= last) ++end;
   }
   std::uint64_t n = 0;
   for (; k < end; ++k) {
     if (row.newest[k] < c.from || row.oldest[k] > c.to) continue;
     const Cell& cell = row.cell[k];
     const TimeMs* t = cell.time();
-    std::size_t b = 0, e = row.size[k];
-    if (row.oldest[k] < c.from) b = static_cast<size_t>(std::lower_bound(t, t + e, c.from) - t);
-    if (row.newest[k] > c.to) e = static_cast<size_t>(std::upper_bound(t + b, t + e, c.to) - t);
+    std::uint32_t b = 0, e = row.size[k];
+    if (row.oldest[k] < c.from)
+      b = static_cast<std::uint32_t>(std::lower_bound(t, t + e, c.from) - t);
+    if (row.newest[k] > c.to)
+      e = static_cast<std::uint32_t>(std::upper_bound(t + b, t + e, c.to) - t);
     if (whole) {
       n += e - b;
       continue;
     }
+    for (const float* v : {cell.x(), cell.y(), cell.z()}) {
+      for (std::uint32_t i = b; i < e; i += 16) __builtin_prefetch(v + i);
+    }
+    edges.items[edges.size++] = {&cell, b, e, b == 0 && e == row.size[k]};
+    if (edges.size == Edges::kCapacity) n += CheckEdges(edges, c);
+  }
+  return n;
+}
+
+std::uint64_t FlashIndex::CheckEdges(Edges& edges, const Circle& c) {
+  std::uint64_t n = 0;
+  for (std::size_t k = 0; k < edges.size; ++k) {
+    const auto& [cell, b, e, whole_cell] = edges.items[k];
     std::uint32_t unsure = 0;
-    const std::uint32_t inside = CountNear(cell.x() + b, cell.y() + b, cell.z() + b, e - b,
-                                           c.center_f, c.sure, c.maybe, unsure);
+    const std::uint32_t inside = whole_cell ? CountNearBlocks(cell->x(), cell->y(), cell->z(),
+                                                              (e + Cell::kLanes - 1) / Cell::kLanes,
+                                                              c.center_f, c.sure, c.maybe, unsure)
+                                            : CountNear(cell->x() + b, cell->y() + b, cell->z() + b,
+                                                        e - b, c.center_f, c.sure, c.maybe, unsure);
     if (unsure == 0) {
       n += inside;
       continue;
     }
     for (std::size_t i = b; i < e; ++i) {  // again, one by one, in double precision where unsure
-      const float dx = cell.x()[i] - c.center_f[0], dy = cell.y()[i] - c.center_f[1],
-                  dz = cell.z()[i] - c.center_f[2];
+      const float dx = cell->x()[i] - c.center_f[0], dy = cell->y()[i] - c.center_f[1],
+                  dz = cell->z()[i] - c.center_f[2];
       const float d2 = dx * dx + dy * dy + dz * dz;
       if (d2 <= c.sure) {
         ++n;
       } else if (d2 <= c.maybe) {
-        n += ChordSquared(c.center, ToUnitVector(cell.lat()[i], cell.lon()[i])) <= c.chord2;
+        n += ChordSquared(c.center, ToUnitVector(cell->lat()[i], cell->lon()[i])) <= c.chord2;
       }
     }
   }
+  edges.size = 0;
   return n;
 }
 
@@ -379,6 +428,7 @@ std::uint64_t FlashIndex::Count(double lat, double lon, double miles, TimeMs fro
 
   std::shared_lock<RwLock> guard(lock_);
   std::uint64_t total = 0;
+  Edges edges;
   for (int r = r_lo; r <= r_hi; ++r) {
     const Row* row = grid_[static_cast<size_t>(r)].get();
     if (!row || row->col.empty()) continue;
@@ -401,12 +451,12 @@ std::uint64_t FlashIndex::Count(double lat, double lon, double miles, TimeMs fro
       if (a > b) return;
       const int wa = Wrap(a, cols_), wb = Wrap(b, cols_);
       if (b - a + 1 >= cols_) {
-        total += CountRun(*row, 0, cols_ - 1, whole, circle);
+        total += CountRun(*row, 0, cols_ - 1, whole, circle, edges);
       } else if (wa <= wb) {
-        total += CountRun(*row, wa, wb, whole, circle);
+        total += CountRun(*row, wa, wb, whole, circle, edges);
       } else {
-        total += CountRun(*row, wa, cols_ - 1, whole, circle);
-        total += CountRun(*row, 0, wb, whole, circle);
+        total += CountRun(*row, wa, cols_ - 1, whole, circle, edges);
+        total += CountRun(*row, 0, wb, whole, circle, edges);
       }
     };
     if (inside_w == kAll) {
@@ -439,7 +489,7 @@ std::uint64_t FlashIndex::Count(double lat, double lon, double miles, TimeMs fro
       run(in_hi + 1, out_hi, false);
     }
   }
-  return total;
+  return total + CheckEdges(edges, circle);
 }
 
 }  // namespace strikecount

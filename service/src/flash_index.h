@@ -73,6 +73,10 @@ class FlashIndex {
     void OpenGap(std::uint32_t pos, std::uint32_t n);
     // Drops the first m of n flashes.
     void DropFront(std::uint32_t m, std::uint32_t n);
+    // Fills the unit vectors after the n flashes up to the next multiple of kLanes with points no
+    // circle reaches, so that a count can take the flashes kLanes at a time.
+    void Pad(std::uint32_t n);
+    static constexpr std::uint32_t kLanes = 8;
 
    private:
     static constexpr std::size_t kBytesPerFlash = 36;
@@ -97,16 +101,33 @@ class FlashIndex {
     // time in the row: a run of cells the window holds whole is counted by one subtraction.
     std::vector<std::uint32_t> before;
     TimeMs row_oldest = 0, row_newest = 0;
+    // For each column (and one past the last), the first cell at or after it.
+    std::vector<std::uint16_t> first;
     bool changed = false;
   };
   struct Circle;
+  // Cells on the edge gathered for checking, their flashes [begin, end) fetched meanwhile: a
+  // count asks memory for many cells at once instead of waiting for each in turn.
+  struct Edges {
+    struct Item {
+      const Cell* cell;
+      std::uint32_t begin, end;
+      bool whole_cell;
+    };
+    static constexpr std::size_t kCapacity = 64;
+    Item items[kCapacity];
+    std::size_t size = 0;
+  };
+  static std::uint64_t CheckEdges(Edges& edges, const Circle& c);
 
   std::size_t EvictBeforeLocked(TimeMs cutoff);
-  // Brings `before` and the row's time span up to date after inserts or evictions.
-  static void Summarize(Row& row);
+  // Brings `before`, `first` and the row's time span up to date after inserts or evictions.
+  void Summarize(Row& row) const;
   // Flashes in cells [first, last] (wrapped column numbers) of `row`, all inside the circle or
   // each checked against it.
-  std::uint64_t CountRun(const Row& row, int first, int last, bool whole, const Circle& c) const;
+  // (Edge cells are queued in `edges` and counted by CheckEdges.)
+  std::uint64_t CountRun(const Row& row, int first, int last, bool whole, const Circle& c,
+                         Edges& edges) const;
 
   const double cell_deg_;
   const int rows_, cols_;
