@@ -10,10 +10,10 @@
 #   bench/service/capacity.sh [BUILD_DIR]
 #
 # BUILD_DIR (argument or environment; default build/native) is configured and built here.
-# Environment: FLASHES (1000000), DURATION of a round in seconds (5), ROUNDS (2), THREADS of the client (2),
+# Environment: FLASHES (1000000), DURATION of a round in seconds (4), ROUNDS (3), THREADS of the client (2),
 # SERVER_THREADS of both servers (nproc), CONNECTIONS ("2 16"), MODES ("keep-alive full
 # resumed"), KEY (ec: ECDSA P-256; rsa: RSA 2048), PORT (48843; nginx PORT+1). A whole run with
-# the defaults takes about 3 minutes.
+# the defaults takes about 4 minutes.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -53,6 +53,16 @@ chmod 644 "$work/tls/server.key"  # nginx's workers need not read it, but its ma
 ca=$work/tls/ca.pem
 "$bin/service_benchdata" queries 10000 7 > "$work/queries.csv"
 "$bin/service_benchdata" flashes "$flashes" 11 "$end_time" 15 > "$work/flashes.csv"
+
+# The service's resident memory with no flashes, to tell what the flashes take.
+: > "$work/empty.csv"
+"$bin/strikecountd" --feed "$work/empty.csv" --clock "fixed:$end_time" --stale-after 0 \
+  --https-port "$port" --cert "$work/tls/server.pem" --key "$work/tls/server.key" \
+  --threads "$server_threads" 2> "$work/empty.log" &
+svc_pid=$!
+until curl -s --cacert "$ca" "https://localhost:$port/healthz" | grep -q flashes_held; do sleep 0.05; done
+rss_empty=$(awk '/^VmRSS/ {print $2 * 1024}' "/proc/$svc_pid/status")
+kill "$svc_pid"; wait "$svc_pid" 2>/dev/null || true; svc_pid=""
 
 echo "== strikecountd on 127.0.0.1:$port, $server_threads network threads, $flashes flashes"
 "$bin/strikecountd" --feed "$work/flashes.csv" --clock "fixed:$end_time" --stale-after 0 \
@@ -103,5 +113,6 @@ echo "== load: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) bef
 echo "load average after the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "certificate: $(openssl x509 -in "$work/tls/server.pem" -noout -text | grep -m1 'Public Key Algorithm' | sed 's/.*: //')," \
   "TLS $(curl -sv --cacert "$ca" "https://localhost:$port/healthz" -o /dev/null 2>&1 | grep -m1 -oE 'TLSv1\.[23] / [A-Z0-9_-]+')"
-echo "strikecountd resident memory with $flashes flashes: $((rss / 1048576)) MiB, $((rss / flashes)) bytes per flash"
+echo "strikecountd resident memory: $((rss / 1048576)) MiB with $flashes flashes," \
+  "$((rss_empty / 1048576)) MiB with none: $(((rss - rss_empty) / flashes)) bytes per flash"
 echo "counts: $check"

@@ -4,9 +4,9 @@
 //   service_load table QUERIES NAME:PORT[:PID,PID..] NAME:PORT[:PIDS]
 //       every workload (keep-alive, a new connection per query with a full handshake, the same
 //       with a resumed one; 2 and 16 connections) on both servers alternately, ROUNDS rounds of
-//       SECONDS each; each side's best round, its p99 and the ratio of the first to the second.
-//       With PIDs, the servers' CPU time per query too (from /proc). Environment: DURATION (5),
-//       ROUNDS (2), THREADS (2), CONNECTIONS ("2 16"), MODES ("keep-alive full resumed").
+//       DURATION seconds each; each side's best round, its p99 and the ratio of the first to the second.
+//       With PIDs, the servers' CPU time per query too (from /proc). Environment: DURATION (4),
+//       ROUNDS (3), THREADS (2), CONNECTIONS ("2 16"), MODES ("keep-alive full resumed").
 //   service_load counts QUERIES PORT N
 //       the answers to the first N queries, one a line, asked one after the other.
 //
@@ -336,8 +336,8 @@ std::string Rate(double r) {
 }
 
 int Table(const std::vector<std::string>& targets, const Side& a, const Side& b) {
-  const double seconds = std::getenv("DURATION") ? std::atof(std::getenv("DURATION")) : 5;
-  const int rounds = std::getenv("ROUNDS") ? std::atoi(std::getenv("ROUNDS")) : 2;
+  const double seconds = std::getenv("DURATION") ? std::atof(std::getenv("DURATION")) : 4;
+  const int rounds = std::getenv("ROUNDS") ? std::atoi(std::getenv("ROUNDS")) : 3;
   const int threads = std::getenv("THREADS") ? std::atoi(std::getenv("THREADS")) : 2;
   struct Row {
     std::string label;

@@ -194,7 +194,7 @@ void FlashIndex::Insert(const std::vector<Flash>& flashes) {
     }
     Cell& cell = row.cell[k];
     const std::uint32_t n = row.size[k];
-    if (n == cell.capacity()) cell.Resize(n, Rounded(n + n / 2));
+    if (n == cell.capacity()) cell.Resize(n, Rounded(n + n / 4 + 1));  // little to spare
     const TimeMs* t = cell.time();
     std::uint32_t pos = n;
     if (n > 0 && t[n - 1] > f.time) {  // arrivals are mostly in time order
@@ -423,7 +423,17 @@ std::uint64_t FlashIndex::Count(double lat, double lon, double miles, TimeMs fro
   } below, above;
   auto widths_at = [&](int edge, Edge& out) {
     if (below.edge == edge) return void(out = below);
-    out = {edge, edge_width(reach, edge), edge_width(inside, edge)};
+    const double sin_phi = lat_sin_[static_cast<size_t>(edge)];
+    const double cos_phi = lat_cos_[static_cast<size_t>(edge)];
+    const double scale = cos0 * cos_phi, k = (cos_theta - sin0 * sin_phi) / scale;
+    if (scale > 1e-3 && std::fabs(k) < 0.999) {
+      // Away from the poles and from a tangent one arc cosine gives both: its rounding moves
+      // the width by less than 1e-11 radians there, and the edge tolerance by less than 6e-9.
+      const double w = std::acos(k);
+      out = {edge, w + 1e-8, w - 1e-8};
+    } else {
+      out = {edge, edge_width(reach, edge), edge_width(inside, edge)};
+    }
   };
 
   std::shared_lock<RwLock> guard(lock_);
