@@ -63,12 +63,17 @@ using SslCtx = std::unique_ptr<SSL_CTX, SslCtxFree>;
 
 // TLS 1.2 and 1.3 (1.3 when the client has it), resumption by session tickets and by a session
 // cache for clients without tickets, one ticket per handshake (a widget resumes one connection
-// at a time).
+// at a time). The TLS 1.2 ciphers stay OpenSSL's defaults, which older Windows still meets.
 SslCtx MakeTlsContext(const std::string& cert_chain_file, const std::string& key_file) {
   SslCtx ctx(SSL_CTX_new(TLS_server_method()));
   if (!ctx) throw std::runtime_error("cannot set up TLS: " + OpenSslError());
   SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
-  SSL_CTX_set_options(ctx.get(), SSL_OP_ALL | SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION);
+  SSL_CTX_set_options(ctx.get(), SSL_OP_ALL | SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION |
+                                     SSL_OP_CIPHER_SERVER_PREFERENCE);
+  // AES-128-GCM first: its key schedule hashes with SHA-256, which processors accelerate, where
+  // AES-256-GCM's uses SHA-384; that is a good part of a resumed handshake's cost.
+  SSL_CTX_set_ciphersuites(
+      ctx.get(), "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256");
   SSL_CTX_set_mode(ctx.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER |
                                   SSL_MODE_RELEASE_BUFFERS);
   SSL_CTX_set_read_ahead(ctx.get(), 1);
