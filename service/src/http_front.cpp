@@ -197,7 +197,8 @@ class Connection : public Watched {
 };
 
 // One network thread: an epoll loop over the connections it owns and the listening sockets,
-// which every loop watches; each accept goes to the loop with the fewest connections.
+// which every loop watches; a connection accepted stays with the loop that accepted it unless
+// another has far fewer.
 class Loop {
  public:
   Loop(Shared& shared, std::vector<Loop*>& all, std::function<SSL*()> new_ssl)
@@ -320,12 +321,17 @@ class Loop {
         shared.connections.fetch_sub(1);
         continue;
       }
+      // Keep it unless another loop has none, or two fewer: a hand-off costs a wake-up, and an
+      // uneven spread of short connections evens out by itself, but two long ones must not
+      // share a core while the other idles.
       Loop* target = this;
       for (Loop* loop : all_) {
         if (loop->open.load(std::memory_order_relaxed) <
             target->open.load(std::memory_order_relaxed))
           target = loop;
       }
+      const int least = target->open.load(std::memory_order_relaxed);
+      if (least > 0 && open.load(std::memory_order_relaxed) < least + 2) target = this;
       target->open.fetch_add(1, std::memory_order_relaxed);
       if (target == this) {
         Add(fd, ssl);

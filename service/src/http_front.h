@@ -3,8 +3,8 @@
 // Each network thread runs an epoll loop that owns its connections from accept to close and
 // answers every request on the thread that read it, so no request waits for another thread to
 // wake; an idle keep-alive client or a slow one costs a socket, not a thread. The listening
-// sockets are watched by every loop, and each connection accepted goes to the loop with the
-// fewest. Requests are read with Beast's HTTP parser. Limits:
+// sockets are watched by every loop; a connection goes to another loop only when that one has
+// none or two fewer. Requests are read with Beast's HTTP parser. Limits:
 //   - request line and header fields together at most `header_limit` bytes (else 431);
 //   - request target at most `target_limit` bytes (else 414); body at most `body_limit` (413);
 //   - a connection may sit idle between requests for `idle_timeout`; once a request has begun it
