@@ -4,14 +4,16 @@
 //   service_load table QUERIES NAME:PORT[:PID,PID..] NAME:PORT[:PIDS]
 //       every workload (keep-alive, a new connection per query with a full handshake, the same
 //       with a resumed one; 2 and 16 connections) on both servers alternately, ROUNDS rounds of
-//       DURATION seconds each; each side's best round, its p99 and the ratio of the first to the second.
-//       With PIDs, the servers' CPU time per query too (from /proc). Environment: DURATION (4),
-//       ROUNDS (3), THREADS (2), CONNECTIONS ("2 16"), MODES ("keep-alive full resumed").
+//       DURATION seconds each; each side's best round, its p99 and the ratio of the first to
+//       the second. With PIDs, the servers' CPU time per query too (from /proc).
+//       Environment: DURATION (4), ROUNDS (3), THREADS (2), CONNECTIONS ("2 16"),
+//       MODES ("keep-alive full resumed").
 //   service_load counts QUERIES PORT N
 //       the answers to the first N queries, one a line, asked one after the other.
 //
 // QUERIES holds id,lat,lon,miles lines (service_benchdata queries). Certificates are not
-// verified: the client's share of the work stays small, the servers' stays what it is.
+// verified: the client's share of the work stays small, the servers' stays what it is. A full
+// handshake offers no session; a resumed one offers the ticket the previous connection got.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
