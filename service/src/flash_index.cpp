@@ -21,6 +21,7 @@ std::uint32_t Rounded(std::uint32_t n) {
 }
 
 int Wrap(long long col, int cols) {
+  if (col >= 0 && col < cols) return static_cast<int>(col);  // most runs; spares a division
   long long m = col % cols;
   return static_cast<int>(m < 0 ? m + cols : m);
 }
@@ -98,13 +99,17 @@ struct FlashIndex::Circle {
         from(from_time),
         to(to_time) {
     // A unit vector's coordinate rounded to single precision is off by at most u = 2^-24 (it is
-    // at most 1), so a difference of two by at most e = 4u (with its own rounding), and the sum
-    // of three squares, for a point within twice the radius, by at most E below. A single
-    // precision squared chord outside [chord2 - E, chord2 + E] thus decides as a double one.
-    const double u = 0x1p-24, e = 4.01 * u;
+    // at most 1), so the difference d of two, with its own rounding, by at most e = u (2 + |d|),
+    // where |d| is at most sqrt(2 chord2) for a point within twice the radius; the sum of three
+    // squares then by at most the E below, and a single precision squared chord outside
+    // [chord2 - E, chord2 + E] decides as a double one. (Circles under 0.04 mi are all checked
+    // in double precision: there the bound's terms in u^2 would matter.)
+    const double u = 0x1p-24, e = 1.001 * u * (2 + std::sqrt(2 * chord2));
     const double error =
         2 * std::sqrt(3.0) * e * std::sqrt(2 * chord2) + 3 * e * e + 8 * u * chord2;
-    sure = chord2 > error ? std::nextafter(static_cast<float>(chord2 - error), 0.0f) : -1.0f;
+    sure = chord2 > 1e-10 && chord2 > error
+               ? std::nextafter(static_cast<float>(chord2 - error), 0.0f)
+               : -1.0f;
     maybe = std::nextafter(static_cast<float>(chord2 + error), 8.0f);
     for (int i = 0; i < 3; ++i) center_f[i] = static_cast<float>((&center.x)[i]);
   }
