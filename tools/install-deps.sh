@@ -28,7 +28,7 @@ packages=(
 )
 # `tools/install-deps.sh bench` adds what the benchmarks compare against and load with.
 if [[ ${1:-} == bench ]]; then
-  packages+=(wrk hyperfine postgresql postgresql-15-postgis-3)
+  packages+=(wrk hyperfine nginx-light postgresql postgresql-15-postgis-3)
 fi
 
 missing=()

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <shared_mutex>
+#include <stdexcept>
 
 namespace strikecount {
 namespace {
@@ -12,27 +15,164 @@ TimeMs SecondOf(TimeMs t) {
   return t >= 0 ? t / 1000 : (t - 999) / 1000;
 }
 
+// A cell's capacity for at least n flashes: whole blocks for the count's vector loop.
+std::uint32_t Rounded(std::uint32_t n) {
+  return std::max<std::uint32_t>(8, (n + 7) / 8 * 8);
+}
+
 int Wrap(long long col, int cols) {
+  if (col >= 0 && col < cols) return static_cast<int>(col);  // most runs; spares a division
   long long m = col % cols;
   return static_cast<int>(m < 0 ? m + cols : m);
 }
 
+// Half-widths in longitude (radians) of a circle along a parallel; kAll when the whole parallel
+// lies inside, kNone when none of it does.
+constexpr double kAll = 2 * kPi, kNone = -1.0;
+
+// The circle has its centre at latitude sine `sin0`, cosine `cos0` and the angular radius whose
+// cosine is `cos_theta`; the parallel has latitude sine `sin_phi`, cosine `cos_phi`.
+double HalfWidth(double sin0, double cos0, double cos_theta, double sin_phi, double cos_phi) {
+  if (cos0 < 1e-12 || cos_phi < 1e-12) {
+    // The centre or the parallel is a pole: the parallel lies inside or outside as a whole.
+    return sin0 * sin_phi + cos0 * cos_phi >= cos_theta ? kAll : kNone;
+  }
+  const double k = (cos_theta - sin0 * sin_phi) / (cos0 * cos_phi);
+  if (k <= -1.0) return kAll;
+  if (k > 1.0) return kNone;
+  return std::acos(k);
+}
+
+// How many of the n points (x[i], y[i], z[i]) lie within the circle for sure (squared chord at
+// most `sure`, returned) and how many more may (at most `maybe`, in `unsure`). Compiled for
+// vector instructions (AVX2 where the processor has it).
+__attribute__((target_clones("avx2", "default"))) std::uint32_t CountNear(
+    const float* x, const float* y, const float* z, std::size_t n, const float center[3],
+    float sure, float maybe, std::uint32_t& unsure) {
+  std::uint32_t inside = 0, near = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const float dx = x[i] - center[0], dy = y[i] - center[1], dz = z[i] - center[2];
+    const float d2 = dx * dx + dy * dy + dz * dz;
+    inside += d2 <= sure;
+    near += d2 <= maybe;
+  }
+  unsure = near - inside;
+  return inside;
+}
+
+// The same for `blocks` whole blocks of 8 points (a padded cell), without a remainder loop.
+__attribute__((target_clones("avx2", "default"))) std::uint32_t CountNearBlocks(
+    const float* x, const float* y, const float* z, std::size_t blocks, const float center[3],
+    float sure, float maybe, std::uint32_t& unsure) {
+  std::uint32_t inside = 0, near = 0;
+  for (std::size_t i = 0; i < 8 * blocks; ++i) {
+    const float dx = x[i] - center[0], dy = y[i] - center[1], dz = z[i] - center[2];
+    const float d2 = dx * dx + dy * dy + dz * dz;
+    inside += d2 <= sure;
+    near += d2 <= maybe;
+  }
+  unsure = near - inside;
+  return inside;
+}
+
+// The flashes held by n cells, and the oldest and newest time among them.
+__attribute__((target_clones("avx2", "default"))) std::uint64_t SumCells(
+    const std::uint32_t* size, const TimeMs* oldest, const TimeMs* newest, std::size_t n,
+    TimeMs& first, TimeMs& last) {
+  std::uint64_t sum = 0;
+  TimeMs lo = oldest[0], hi = newest[0];
+  for (std::size_t i = 0; i < n; ++i) {
+    sum += size[i];
+    lo = std::min(lo, oldest[i]);
+    hi = std::max(hi, newest[i]);
+  }
+  first = lo, last = hi;
+  return sum;
+}
+
 }  // namespace
+
+struct FlashIndex::Circle {
+  Circle(double lat, double lon, double miles, TimeMs from_time, TimeMs to_time)
+      : center(ToUnitVector(lat, lon)),
+        chord2(ChordSquaredForMiles(miles + kEdgeToleranceMiles)),
+        from(from_time),
+        to(to_time) {
+    // A unit vector's coordinate rounded to single precision is off by at most u = 2^-24 (it is
+    // at most 1), so the difference d of two, with its own rounding, by at most e = u (2 + |d|),
+    // where |d| is at most sqrt(2 chord2) for a point within twice the radius; the sum of three
+    // squares then by at most the E below, and a single precision squared chord outside
+    // [chord2 - E, chord2 + E] decides as a double one. (Circles under 0.04 mi are all checked
+    // in double precision: there the bound's terms in u^2 would matter.)
+    const double u = 0x1p-24, e = 1.001 * u * (2 + std::sqrt(2 * chord2));
+    const double error =
+        2 * std::sqrt(3.0) * e * std::sqrt(2 * chord2) + 3 * e * e + 8 * u * chord2;
+    sure = chord2 > 1e-10 && chord2 > error
+               ? std::nextafter(static_cast<float>(chord2 - error), 0.0f)
+               : -1.0f;
+    maybe = std::nextafter(static_cast<float>(chord2 + error), 8.0f);
+    for (int i = 0; i < 3; ++i) center_f[i] = static_cast<float>((&center.x)[i]);
+  }
+  UnitVector center;
+  double chord2;  // squared chord of the radius and the edge tolerance
+  TimeMs from, to;
+  float center_f[3];
+  float sure, maybe;  // single precision squared chords: surely inside, perhaps inside
+};
+
+void FlashIndex::Cell::Free::operator()(unsigned char* p) const {
+  std::free(p);
+}
+
+namespace {
+// The fields of a cell: bytes per flash into the block where each starts, and their size.
+constexpr std::pair<std::size_t, std::size_t> kFields[] = {{0, 8},  {8, 8},  {16, 8},
+                                                           {24, 4}, {28, 4}, {32, 4}};
+}  // namespace
+
+void FlashIndex::Cell::Resize(std::uint32_t n, std::uint32_t capacity) {
+  std::unique_ptr<unsigned char, Free> block(
+      static_cast<unsigned char*>(std::malloc(kBytesPerFlash * capacity)));
+  if (!block) throw std::bad_alloc();
+  for (const auto& [offset, size] : kFields) {
+    if (n > 0)
+      std::memcpy(block.get() + offset * capacity, block_.get() + offset * capacity_, n * size);
+  }
+  block_ = std::move(block);
+  capacity_ = capacity;
+  Pad(n);
+}
+
+void FlashIndex::Cell::OpenGap(std::uint32_t pos, std::uint32_t n) {
+  for (const auto& [offset, size] : kFields) {
+    unsigned char* field = block_.get() + offset * capacity_;
+    std::memmove(field + (pos + 1) * size, field + pos * size, (n - pos) * size);
+  }
+}
+
+void FlashIndex::Cell::DropFront(std::uint32_t m, std::uint32_t n) {
+  for (const auto& [offset, size] : kFields) {
+    unsigned char* field = block_.get() + offset * capacity_;
+    std::memmove(field, field + m * size, (n - m) * size);
+  }
+  Pad(n - m);
+}
+
+void FlashIndex::Cell::Pad(std::uint32_t n) {
+  const std::uint32_t end = std::min(capacity_, (n + kLanes - 1) / kLanes * kLanes);
+  for (float* v : {x(), y(), z()}) std::fill(v + n, v + end, 4.0f);  // two diameters away
+}
 
 FlashIndex::FlashIndex(double cell_degrees)
     : cell_deg_(cell_degrees),
       rows_(static_cast<int>(std::lround(180.0 / cell_degrees))),
       cols_(static_cast<int>(std::lround(360.0 / cell_degrees))),
       grid_(static_cast<size_t>(rows_)) {
+  if (cols_ < 4 || cols_ > 65535) throw std::invalid_argument("cell size out of range");
   for (int r = 0; r <= rows_; ++r) {
     const double lat = (-90.0 + r * cell_deg_) * kDegToRad;
     lat_sin_.push_back(std::sin(lat));
     lat_cos_.push_back(std::cos(lat));
-  }
-  for (int c = 0; c <= cols_; ++c) {
-    const double lon = (-180.0 + c * cell_deg_) * kDegToRad;
-    lon_sin_.push_back(std::sin(lon));
-    lon_cos_.push_back(std::cos(lon));
   }
 }
 
@@ -43,26 +183,66 @@ void FlashIndex::Insert(const std::vector<Flash>& flashes) {
   for (const Flash& f : flashes) {
     const int r =
         std::clamp(static_cast<int>(std::floor((f.lat + 90.0) / cell_deg_)), 0, rows_ - 1);
-    const int c = Wrap(static_cast<long long>(std::floor((f.lon + 180.0) / cell_deg_)), cols_);
-    auto& row = grid_[static_cast<size_t>(r)];
-    if (!row) {
-      row = std::make_unique<Row>();
-      row->cells.resize(static_cast<size_t>(cols_));
+    const auto c = static_cast<std::uint16_t>(
+        Wrap(static_cast<long long>(std::floor((f.lon + 180.0) / cell_deg_)), cols_));
+    auto& slot = grid_[static_cast<size_t>(r)];
+    if (!slot) slot = std::make_unique<Row>();
+    Row& row = *slot;
+    const auto at = std::lower_bound(row.col.begin(), row.col.end(), c);
+    const auto k = static_cast<size_t>(at - row.col.begin());
+    if (at == row.col.end() || *at != c) {
+      row.col.insert(at, c);
+      row.size.insert(row.size.begin() + static_cast<long>(k), 0);
+      row.oldest.insert(row.oldest.begin() + static_cast<long>(k), f.time);
+      row.newest.insert(row.newest.begin() + static_cast<long>(k), f.time);
+      row.cell.insert(row.cell.begin() + static_cast<long>(k), Cell{});
     }
-    Cell& cell = row->cells[static_cast<size_t>(c)];
-    if (cell.empty()) occupied_.push_back(static_cast<std::uint32_t>(r * cols_ + c));
+    Cell& cell = row.cell[k];
+    const std::uint32_t n = row.size[k];
+    if (n == cell.capacity()) cell.Resize(n, Rounded(n + n / 4 + 1));  // little to spare
+    const TimeMs* t = cell.time();
+    std::uint32_t pos = n;
+    if (n > 0 && t[n - 1] > f.time) {  // arrivals are mostly in time order
+      pos = static_cast<std::uint32_t>(std::upper_bound(t, t + n, f.time) - t);
+      cell.OpenGap(pos, n);
+    }
     const UnitVector v = ToUnitVector(f.lat, f.lon);
-    const Point p{f.time, v.x, v.y, v.z};
-    if (cell.empty() || cell.back().time <= f.time) {
-      cell.push_back(p);
-    } else {
-      auto at = std::upper_bound(cell.begin(), cell.end(), f.time,
-                                 [](TimeMs t, const Point& q) { return t < q.time; });
-      cell.insert(at, p);
-    }
+    cell.time()[pos] = f.time;
+    cell.lat()[pos] = f.lat;
+    cell.lon()[pos] = f.lon;
+    cell.x()[pos] = static_cast<float>(v.x);
+    cell.y()[pos] = static_cast<float>(v.y);
+    cell.z()[pos] = static_cast<float>(v.z);
+    cell.Pad(n + 1);
+    row.size[k] = n + 1;
+    row.oldest[k] = cell.time()[0];
+    row.newest[k] = cell.time()[n];
+    row.changed = true;
     ++per_second_[SecondOf(f.time)];
     ++size_;
   }
+  for (auto& row : grid_) {
+    if (row && row->changed) Summarize(*row);
+  }
+}
+
+void FlashIndex::Summarize(Row& row) const {
+  row.changed = false;
+  row.first.resize(static_cast<std::size_t>(cols_) + 1);
+  std::size_t k = 0;
+  for (std::size_t c = 0; c <= static_cast<std::size_t>(cols_); ++c) {
+    while (k < row.col.size() && row.col[k] < c) ++k;
+    row.first[c] = static_cast<std::uint16_t>(k);
+  }
+  row.before.resize(row.col.size() + 1);
+  std::uint32_t sum = 0;
+  for (std::size_t k = 0; k < row.col.size(); ++k) {
+    row.before[k] = sum;
+    sum += row.size[k];
+  }
+  row.before[row.col.size()] = sum;
+  row.row_oldest = row.oldest.empty() ? 0 : *std::min_element(row.oldest.begin(), row.oldest.end());
+  row.row_newest = row.newest.empty() ? 0 : *std::max_element(row.newest.begin(), row.newest.end());
 }
 
 std::size_t FlashIndex::EvictBefore(TimeMs cutoff) {
@@ -73,26 +253,46 @@ std::size_t FlashIndex::EvictBefore(TimeMs cutoff) {
 std::size_t FlashIndex::EvictBeforeLocked(TimeMs cutoff) {
   if (per_second_.empty() || per_second_.begin()->first * 1000 >= cutoff) return 0;
   std::size_t dropped = 0;
-  size_t keep = 0;
-  for (size_t i = 0; i < occupied_.size(); ++i) {
-    const std::uint32_t id = occupied_[i];
-    Cell& cell = grid_[id / static_cast<std::uint32_t>(cols_)]
-                     ->cells[id % static_cast<std::uint32_t>(cols_)];
-    auto end = std::lower_bound(cell.begin(), cell.end(), cutoff,
-                                [](const Point& q, TimeMs t) { return q.time < t; });
-    for (auto it = cell.begin(); it != end; ++it) {
-      auto bucket = per_second_.find(SecondOf(it->time));
-      if (--bucket->second == 0) per_second_.erase(bucket);
+  for (auto& slot : grid_) {
+    if (!slot) continue;
+    Row& row = *slot;
+    std::size_t keep = 0;
+    for (std::size_t k = 0; k < row.col.size(); ++k) {
+      std::uint32_t n = row.size[k];
+      Cell& cell = row.cell[k];
+      if (row.oldest[k] < cutoff) {
+        const TimeMs* t = cell.time();
+        const auto m = static_cast<std::uint32_t>(std::lower_bound(t, t + n, cutoff) - t);
+        for (std::uint32_t i = 0; i < m; ++i) {
+          auto bucket = per_second_.find(SecondOf(t[i]));
+          if (--bucket->second == 0) per_second_.erase(bucket);
+        }
+        cell.DropFront(m, n);
+        n -= m;
+        dropped += m;
+        if (n > 0 && cell.capacity() > 64 && n < cell.capacity() / 4)
+          cell.Resize(n, Rounded(n + n / 2));
+        row.size[k] = n;
+        if (n > 0) row.oldest[k] = cell.time()[0];
+        row.changed = true;
+      }
+      if (n == 0) continue;
+      if (keep != k) {
+        row.col[keep] = row.col[k];
+        row.size[keep] = n;
+        row.oldest[keep] = row.oldest[k];
+        row.newest[keep] = row.newest[k];
+        row.cell[keep] = std::move(row.cell[k]);
+      }
+      ++keep;
     }
-    const auto n = static_cast<std::size_t>(end - cell.begin());
-    if (n > 0) {
-      cell.erase(cell.begin(), end);
-      dropped += n;
-      if (cell.capacity() > 64 && cell.size() < cell.capacity() / 4) cell.shrink_to_fit();
-    }
-    if (!cell.empty()) occupied_[keep++] = id;
+    row.col.resize(keep);
+    row.size.resize(keep);
+    row.oldest.resize(keep);
+    row.newest.resize(keep);
+    row.cell.resize(keep);
+    if (row.changed) Summarize(row);
   }
-  occupied_.resize(keep);
   size_ -= dropped;
   return dropped;
 }
@@ -119,29 +319,77 @@ std::optional<TimeMs> FlashIndex::OldestTime() const {
   std::shared_lock<RwLock> guard(lock_);
   if (per_second_.empty()) return std::nullopt;
   TimeMs oldest = (per_second_.begin()->first + 1) * 1000;
-  for (std::uint32_t id : occupied_) {
-    const Cell& cell = grid_[id / static_cast<std::uint32_t>(cols_)]
-                           ->cells[id % static_cast<std::uint32_t>(cols_)];
-    if (!cell.empty()) oldest = std::min(oldest, cell.front().time);
+  for (const auto& row : grid_) {
+    if (!row) continue;
+    for (TimeMs t : row->oldest) oldest = std::min(oldest, t);
   }
   return oldest;
 }
 
-std::uint64_t FlashIndex::CountCell(const Cell& cell, bool whole, const UnitVector& center,
-                                    double chord2, TimeMs from, TimeMs to) const {
-  auto begin = cell.begin(), end = cell.end();
-  if (begin->time < from) {
-    begin = std::lower_bound(begin, end, from, [](const Point& q, TimeMs t) { return q.time < t; });
+std::uint64_t FlashIndex::CountRun(const Row& row, int first, int last, bool whole, const Circle& c,
+                                   Edges& edges) const {
+  std::size_t k = row.first[static_cast<std::size_t>(first)];
+  const std::size_t end = row.first[static_cast<std::size_t>(last) + 1];
+  if (k == end) return 0;
+  if (whole) {
+    if (row.row_oldest >= c.from && row.row_newest <= c.to) return row.before[end] - row.before[k];
+    TimeMs oldest, newest;
+    const std::uint64_t n =
+        SumCells(&row.size[k], &row.oldest[k], &row.newest[k], end - k, oldest, newest);
+    if (oldest >= c.from && newest <= c.to) return n;  // the window holds every flash
   }
-  if (cell.back().time > to) {
-    end = std::upper_bound(begin, end, to, [](TimeMs t, const Point& q) { return t < q.time; });
-  }
-  if (whole) return static_cast<std::uint64_t>(end - begin);
   std::uint64_t n = 0;
-  for (auto it = begin; it != end; ++it) {
-    const double dx = it->x - center.x, dy = it->y - center.y, dz = it->z - center.z;
-    n += (dx * dx + dy * dy + dz * dz <= chord2);
+  for (; k < end; ++k) {
+    if (row.newest[k] < c.from || row.oldest[k] > c.to) continue;
+    const Cell& cell = row.cell[k];
+    const TimeMs* t = cell.time();
+    std::uint32_t b = 0, e = row.size[k];
+    if (row.oldest[k] < c.from)
+      b = static_cast<std::uint32_t>(std::lower_bound(t, t + e, c.from) - t);
+    if (row.newest[k] > c.to)
+      e = static_cast<std::uint32_t>(std::upper_bound(t + b, t + e, c.to) - t);
+    if (whole) {
+      n += e - b;
+      continue;
+    }
+    for (const float* v : {cell.x() + b, cell.y() + b, cell.z() + b}) {
+      // The first three lines of each (most cells fill no more); the processor fetches on.
+      __builtin_prefetch(v);
+      __builtin_prefetch(v + 16);
+      __builtin_prefetch(v + 32);
+    }
+    edges.items[edges.size++] = {&cell, b, e, b == 0 && e == row.size[k]};
+    if (edges.size == Edges::kCapacity) n += CheckEdges(edges, c);
   }
+  return n;
+}
+
+std::uint64_t FlashIndex::CheckEdges(Edges& edges, const Circle& c) {
+  std::uint64_t n = 0;
+  for (std::size_t k = 0; k < edges.size; ++k) {
+    const auto& [cell, b, e, whole_cell] = edges.items[k];
+    std::uint32_t unsure = 0;
+    const std::uint32_t inside = whole_cell ? CountNearBlocks(cell->x(), cell->y(), cell->z(),
+                                                              (e + Cell::kLanes - 1) / Cell::kLanes,
+                                                              c.center_f, c.sure, c.maybe, unsure)
+                                            : CountNear(cell->x() + b, cell->y() + b, cell->z() + b,
+                                                        e - b, c.center_f, c.sure, c.maybe, unsure);
+    if (unsure == 0) {
+      n += inside;
+      continue;
+    }
+    for (std::size_t i = b; i < e; ++i) {  // again, one by one, in double precision where unsure
+      const float dx = cell->x()[i] - c.center_f[0], dy = cell->y()[i] - c.center_f[1],
+                  dz = cell->z()[i] - c.center_f[2];
+      const float d2 = dx * dx + dy * dy + dz * dz;
+      if (d2 <= c.sure) {
+        ++n;
+      } else if (d2 <= c.maybe) {
+        n += ChordSquared(c.center, ToUnitVector(cell->lat()[i], cell->lon()[i])) <= c.chord2;
+      }
+    }
+  }
+  edges.size = 0;
   return n;
 }
 
@@ -150,9 +398,7 @@ std::uint64_t FlashIndex::Count(double lat, double lon, double miles, TimeMs fro
   if (from > to || !(miles > 0)) return 0;
   const double theta = miles / kEarthRadiusMiles;  // angular radius, radians
   const double theta_deg = theta / kDegToRad;
-  const UnitVector center = ToUnitVector(lat, lon);
-  const double chord2 = ChordSquaredForMiles(miles + kEdgeToleranceMiles);
-  const double whole2 = ChordSquaredForMiles(miles);
+  const Circle circle(lat, lon, miles, from, to);
 
   const double lat_lo = lat - theta_deg, lat_hi = lat + theta_deg;
   const int r_lo =
@@ -162,69 +408,106 @@ std::uint64_t FlashIndex::Count(double lat, double lon, double miles, TimeMs fro
 
   const double phi0 = lat * kDegToRad;
   const double sin0 = std::sin(phi0), cos0 = std::cos(phi0), cos_theta = std::cos(theta);
+  // Widths are taken of a circle a little larger to find the cells the circle may reach, and of
+  // one a little smaller to find the cells wholly inside, so that rounding in the trigonometry
+  // can only move a cell to the edge, where its flashes are checked one by one.
+  const double reach = cos_theta - 1e-11, inside = cos_theta + 1e-11;
+  auto width = [&](double cos_radius, double phi_deg) {
+    const double phi = phi_deg * kDegToRad;
+    return HalfWidth(sin0, cos0, cos_radius, std::sin(phi), std::cos(phi));
+  };
+  auto edge_width = [&](double cos_radius, int edge) {
+    return HalfWidth(sin0, cos0, cos_radius, lat_sin_[static_cast<size_t>(edge)],
+                     lat_cos_[static_cast<size_t>(edge)]);
+  };
   // Latitude at which the circle reaches farthest east and west (when it holds no pole).
   const bool has_widest = std::fabs(sin0) < cos_theta;
   const double widest_deg = has_widest ? std::asin(sin0 / cos_theta) / kDegToRad : 0.0;
 
-  // Half-width in longitude (radians) of the circle along the parallel `phi_deg`; < 0 means the
-  // whole parallel lies inside.
-  auto half_width = [&](double phi_deg) {
-    const double cos_phi = std::cos(phi_deg * kDegToRad);
-    if (cos0 < 1e-12 || cos_phi < 1e-12) return -1.0;
-    const double k = (cos_theta - sin0 * std::sin(phi_deg * kDegToRad)) / (cos0 * cos_phi);
-    if (k <= -1.0) return -1.0;
-    if (k >= 1.0) return 0.0;
-    return std::acos(k);
+  // Widths along a row's upper edge serve as those along the next row's lower edge.
+  struct Edge {
+    int edge = -1;
+    double reach = 0, inside = 0;
+  } below, above;
+  auto widths_at = [&](int edge, Edge& out) {
+    if (below.edge == edge) return void(out = below);
+    const double sin_phi = lat_sin_[static_cast<size_t>(edge)];
+    const double cos_phi = lat_cos_[static_cast<size_t>(edge)];
+    const double scale = cos0 * cos_phi, k = (cos_theta - sin0 * sin_phi) / scale;
+    if (scale > 1e-3 && std::fabs(k) < 0.999) {
+      // Away from the poles and from a tangent one arc cosine gives both: its rounding moves
+      // the width by less than 1e-11 radians there, and the edge tolerance by less than 6e-9.
+      const double w = std::acos(k);
+      out = {edge, w + 1e-8, w - 1e-8};
+    } else {
+      out = {edge, edge_width(reach, edge), edge_width(inside, edge)};
+    }
   };
 
   std::shared_lock<RwLock> guard(lock_);
   std::uint64_t total = 0;
+  Edges edges;
   for (int r = r_lo; r <= r_hi; ++r) {
     const Row* row = grid_[static_cast<size_t>(r)].get();
-    if (!row) continue;
-    const double band_lo = std::max(-90.0 + r * cell_deg_, lat_lo);
-    const double band_hi = std::min(-90.0 + (r + 1) * cell_deg_, lat_hi);
-    const double w_lo = half_width(band_lo), w_hi = half_width(band_hi);
-    double width = (w_lo < 0 || w_hi < 0) ? -1.0 : std::max(w_lo, w_hi);
-    if (width >= 0 && has_widest && widest_deg > band_lo && widest_deg < band_hi) {
-      const double w = half_width(widest_deg);
-      width = w < 0 ? -1 : std::max(width, w);
+    if (!row || row->col.empty()) continue;
+    widths_at(r, below);
+    widths_at(r + 1, above);
+    // The cells the circle may reach: its widest extent within the row's band.
+    const double edge_lo = -90.0 + r * cell_deg_, edge_hi = edge_lo + cell_deg_;
+    const double band_lo = std::max(edge_lo, lat_lo), band_hi = std::min(edge_hi, lat_hi);
+    double reach_w = std::max(band_lo == edge_lo ? below.reach : width(reach, band_lo),
+                              band_hi == edge_hi ? above.reach : width(reach, band_hi));
+    if (has_widest && widest_deg > band_lo && widest_deg < band_hi)
+      reach_w = std::max(reach_w, width(reach, widest_deg));
+    // The cells wholly inside: along a parallel the circle's width is narrowest at an edge of
+    // the row.
+    const double inside_w = std::min(below.inside, above.inside);
+    below = above;
+    if (reach_w == kNone) continue;
+
+    auto run = [&](long long a, long long b, bool whole) {
+      if (a > b) return;
+      const int wa = Wrap(a, cols_), wb = Wrap(b, cols_);
+      if (b - a + 1 >= cols_) {
+        total += CountRun(*row, 0, cols_ - 1, whole, circle, edges);
+      } else if (wa <= wb) {
+        total += CountRun(*row, wa, wb, whole, circle, edges);
+      } else {
+        total += CountRun(*row, wa, cols_ - 1, whole, circle, edges);
+        total += CountRun(*row, 0, wb, whole, circle, edges);
+      }
+    };
+    if (inside_w == kAll) {
+      run(0, cols_ - 1, true);
+      continue;
     }
-    long long c_lo = 0, c_hi = cols_ - 1;
-    bool near_antipode = true;
-    if (width >= 0) {
-      const double width_deg = width / kDegToRad + 1e-7;
-      if (width_deg + cell_deg_ < 180.0) {
-        near_antipode = false;
-        c_lo = static_cast<long long>(std::floor((lon - width_deg + 180.0) / cell_deg_));
-        c_hi = static_cast<long long>(std::floor((lon + width_deg + 180.0) / cell_deg_));
-        if (c_hi - c_lo + 1 >= cols_) c_lo = 0, c_hi = cols_ - 1;
-      }
+    long long in_lo = 0, in_hi = -1;
+    if (inside_w >= 0) {
+      const double w = inside_w / kDegToRad;
+      in_lo = static_cast<long long>(std::ceil((lon - w + 180.0) / cell_deg_));
+      in_hi = static_cast<long long>(std::floor((lon + w + 180.0) / cell_deg_)) - 1;
     }
-    for (long long cc = c_lo; cc <= c_hi; ++cc) {
-      const int c = Wrap(cc, cols_);
-      const Cell& cell = row->cells[static_cast<size_t>(c)];
-      if (cell.empty()) continue;
-      bool whole = true;
-      for (int dr = 0; dr < 2 && whole; ++dr) {
-        for (int dc = 0; dc < 2 && whole; ++dc) {
-          const double lc = lat_cos_[static_cast<size_t>(r + dr)];
-          const UnitVector corner{lc * lon_cos_[static_cast<size_t>(c + dc)],
-                                  lc * lon_sin_[static_cast<size_t>(c + dc)],
-                                  lat_sin_[static_cast<size_t>(r + dr)]};
-          whole = ChordSquared(center, corner) <= whole2;
-        }
+    const double reach_deg = reach_w / kDegToRad;
+    if (reach_w == kAll || reach_deg + cell_deg_ >= 180.0) {  // all the row may be reached
+      if (in_lo > in_hi) {
+        run(0, cols_ - 1, false);
+      } else {
+        run(in_lo, in_hi, true);
+        run(in_hi + 1, in_lo + cols_ - 1, false);
       }
-      if (whole && near_antipode) {
-        // Along a parallel the farthest point from the centre is at a corner unless the cell
-        // spans the meridian opposite the centre; such a cell is checked flash by flash.
-        const double west = std::remainder(-180.0 + c * cell_deg_ - lon, 360.0);
-        if (west > 180.0 - cell_deg_ - 1e-9 || west < -180.0 + 1e-9) whole = false;
-      }
-      total += CountCell(cell, whole, center, chord2, from, to);
+      continue;
+    }
+    const auto out_lo = static_cast<long long>(std::floor((lon - reach_deg + 180.0) / cell_deg_));
+    const auto out_hi = static_cast<long long>(std::floor((lon + reach_deg + 180.0) / cell_deg_));
+    if (in_lo > in_hi) {
+      run(out_lo, out_hi, false);
+    } else {
+      run(out_lo, in_lo - 1, false);
+      run(in_lo, in_hi, true);
+      run(in_hi + 1, out_hi, false);
     }
   }
-  return total;
+  return total + CheckEdges(edges, circle);
 }
 
 }  // namespace strikecount

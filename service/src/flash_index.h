@@ -1,10 +1,13 @@
 // The flashes the service holds, indexed for counting by circle and time window.
 //
-// The globe is cut into cells of a fixed size in latitude and longitude. Each cell keeps its
-// flashes sorted by time, as unit vectors. A count visits only the cells that the circle can
-// reach: a cell whose four corners lie inside the circle is counted whole (two binary searches
-// on time), a cell on the edge is checked flash by flash. Rows are allocated on first use, so a
-// quiet hemisphere costs nothing.
+// The globe is cut into cells of a fixed size in latitude and longitude. Each row of cells keeps
+// only its occupied cells, by column, with each cell's size and its oldest and newest time side by
+// side, so that a run of cells is summed without touching their flashes. Each cell keeps its
+// flashes sorted by time, as unit vectors, coordinate by coordinate. A count works row by row:
+// from the circle's width along the row's two edges it takes the run of cells wholly inside (each
+// counted by its size, or by two binary searches on time where the window cuts into it) and the
+// cells on the edge, whose flashes in the window are checked one by one with the squared chord
+// length, no trigonometry per flash.
 //
 // Thread-safe: counts share the index, inserts and evictions take it exclusively.
 #pragma once
@@ -51,27 +54,87 @@ class FlashIndex {
   std::optional<TimeMs> OldestTime() const;
 
  private:
-  struct Point {
-    TimeMs time;
-    double x, y, z;
+  // One cell's flashes, oldest first, in one block holding an array per field: the times, the
+  // positions as given and the unit vectors in single precision. A count checks the unit
+  // vectors, 16 at a time, and goes back to the position for the rare flash that lies within
+  // their rounding of the edge, so its answer is that of a check in double precision.
+  class Cell {
+   public:
+    std::uint32_t capacity() const { return capacity_; }
+    TimeMs* time() const { return At<TimeMs>(0); }
+    double* lat() const { return At<double>(8); }
+    double* lon() const { return At<double>(16); }
+    float* x() const { return At<float>(24); }
+    float* y() const { return At<float>(28); }
+    float* z() const { return At<float>(32); }
+    // Moves the first n flashes into a block for `capacity` flashes.
+    void Resize(std::uint32_t n, std::uint32_t capacity);
+    // Moves flashes [pos, n) one place on, to make room at pos.
+    void OpenGap(std::uint32_t pos, std::uint32_t n);
+    // Drops the first m of n flashes.
+    void DropFront(std::uint32_t m, std::uint32_t n);
+    // Fills the unit vectors after the n flashes up to the next multiple of kLanes with points no
+    // circle reaches, so that a count can take the flashes kLanes at a time.
+    void Pad(std::uint32_t n);
+    static constexpr std::uint32_t kLanes = 8;
+
+   private:
+    static constexpr std::size_t kBytesPerFlash = 36;
+    // The array of a field that starts `offset` bytes per flash into the block.
+    template <class T>
+    T* At(std::size_t offset) const {
+      return reinterpret_cast<T*>(block_.get() + offset * capacity_);
+    }
+    struct Free {
+      void operator()(unsigned char* p) const;
+    };
+    std::unique_ptr<unsigned char, Free> block_;
+    std::uint32_t capacity_ = 0;
   };
-  using Cell = std::vector<Point>;
+  // The occupied cells of one row, by ascending column; the vectors run in parallel.
   struct Row {
-    std::vector<Cell> cells;
+    std::vector<std::uint16_t> col;
+    std::vector<std::uint32_t> size;
+    std::vector<TimeMs> oldest, newest;
+    std::vector<Cell> cell;
+    // Flashes in the cells before each (one entry more than cells), and the oldest and newest
+    // time in the row: a run of cells the window holds whole is counted by one subtraction.
+    std::vector<std::uint32_t> before;
+    TimeMs row_oldest = 0, row_newest = 0;
+    // For each column (and one past the last), the first cell at or after it.
+    std::vector<std::uint16_t> first;
+    bool changed = false;
   };
+  struct Circle;
+  // Cells on the edge gathered for checking, their flashes [begin, end) fetched meanwhile: a
+  // count asks memory for many cells at once instead of waiting for each in turn.
+  struct Edges {
+    struct Item {
+      const Cell* cell;
+      std::uint32_t begin, end;
+      bool whole_cell;
+    };
+    static constexpr std::size_t kCapacity = 64;
+    Item items[kCapacity];
+    std::size_t size = 0;
+  };
+  static std::uint64_t CheckEdges(Edges& edges, const Circle& c);
 
   std::size_t EvictBeforeLocked(TimeMs cutoff);
-  std::uint64_t CountCell(const Cell& cell, bool whole, const UnitVector& center, double chord2,
-                          TimeMs from, TimeMs to) const;
+  // Brings `before`, `first` and the row's time span up to date after inserts or evictions.
+  void Summarize(Row& row) const;
+  // Flashes in cells [first, last] (wrapped column numbers) of `row`, all inside the circle or
+  // each checked against it.
+  // (Edge cells are queued in `edges` and counted by CheckEdges.)
+  std::uint64_t CountRun(const Row& row, int first, int last, bool whole, const Circle& c,
+                         Edges& edges) const;
 
   const double cell_deg_;
   const int rows_, cols_;
   std::vector<double> lat_sin_, lat_cos_;  // per row edge, rows_ + 1 entries
-  std::vector<double> lon_sin_, lon_cos_;  // per column edge, cols_ + 1 entries
 
   mutable RwLock lock_;
   std::vector<std::unique_ptr<Row>> grid_;
-  std::vector<std::uint32_t> occupied_;         // cells that may hold flashes (row * cols + col)
   std::map<TimeMs, std::uint32_t> per_second_;  // flashes held per whole second
   std::size_t size_ = 0;
 };

@@ -1,7 +1,10 @@
 // The network front: HTTP/1.1 over TLS (OpenSSL) and, for use behind a proxy, plain HTTP.
 //
-// Built on Boost.Beast with asynchronous sessions, so an idle keep-alive client or a slow one
-// costs a socket, not a thread. Limits:
+// Each network thread runs an epoll loop that owns its connections from accept to close and
+// answers every request on the thread that read it, so no request waits for another thread to
+// wake; an idle keep-alive client or a slow one costs a socket, not a thread. The listening
+// sockets are watched by every loop; a connection goes to another loop only when that one has
+// none or two fewer. Requests are read with Beast's HTTP parser. Limits:
 //   - request line and header fields together at most `header_limit` bytes (else 431);
 //   - request target at most `target_limit` bytes (else 414); body at most `body_limit` (413);
 //   - a connection may sit idle between requests for `idle_timeout`; once a request has begun it
@@ -33,7 +36,8 @@ struct HttpLimits {
 };
 
 struct HttpHooks {
-  // Answers a complete request; may be called from several threads at once.
+  // Answers a complete request, on the network thread that read it; may be called from several
+  // threads at once.
   std::function<HttpReply(std::string_view method, std::string_view target)> handle;
   // Every answer sent, with the time from the complete request to the answer being ready.
   std::function<void(int status, double seconds)> answered;

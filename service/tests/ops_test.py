@@ -248,6 +248,12 @@ def case_reload():
     proc, _ = service(free_port(), FEED, "--https-port", str(tls_port), "--cert", cert, "--key", key,
                       log="reload.log")
     old = connect("one")
+    tls = ssl.create_default_context(cafile=TMP + "/one.pem")  # a later connection resumes
+    first = tls.wrap_socket(socket.create_connection(("localhost", tls_port)), server_hostname="localhost")
+    first.sendall(b"GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n") or first.recv(4096)
+    again = tls.wrap_socket(socket.create_connection(("localhost", tls_port)), server_hostname="localhost",
+                            session=first.session)
+    assert again.session_reused and again.version() == "TLSv1.3", again.version()
     socket.create_connection(("127.0.0.1", tls_port)).sendall(b"GET / HTTP/1.1\r\n\r\n")  # not TLS
     for pair in (("two", "two"), ("one", "two")):  # a new pair, then one that does not match
         shutil.copy(TMP + "/%s.pem" % pair[0], cert), shutil.copy(TMP + "/%s.key" % pair[1], key)
