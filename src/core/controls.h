@@ -39,8 +39,9 @@ enum class ControlId {
   Shape1,
   off,
   Label1,
+  allClear,
 };
-constexpr std::size_t kControlCount = 22;
+constexpr std::size_t kControlCount = 23;
 
 // Mouse buttons as the handlers receive them.
 constexpr int kLeftButton = 1;
@@ -194,6 +195,8 @@ inline constexpr ControlSpec kControlTable[] = {
         .tab(5)
         .centre()
         .windowed(),
+    // Counts the all-clear down in the status each second while it runs.
+    timer(I::allClear, "allClear", 1000, false),
 };
 }  // namespace table
 using table::kControlTable;
@@ -365,6 +368,7 @@ class Controls {
   Shape Shape1{*this, ControlId::Shape1};
   Label off{*this, ControlId::off};
   Label Label1{*this, ControlId::Label1};
+  Timer allClear{*this, ControlId::allClear};
 
   // Right-click tick pair: the tick count at the previous and the current release of the
   // right button over Label1.

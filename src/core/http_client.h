@@ -35,6 +35,7 @@ struct HttpResponse {
   std::string body;  // the body as sent; for a failed status, as much of it as arrived
   FailureKind failure = FailureKind::None;
   std::uint32_t systemError = 0;  // the platform's error number behind the failure, or 0
+  std::string headers;  // the answer's header block, "Name: value" lines, when one arrived
 };
 
 // Bounds every request keeps, whatever the platform.

@@ -30,6 +30,7 @@ std::string Widget::statusText() const {
   facts.host = request_.serviceHost();
   facts.last = request_.lastOutcome();
   facts.asking = request_.asking();
+  facts.secondsSinceAnswer = request_.secondsSinceAnswer();
   return stormtally::statusText(facts);
 }
 
@@ -57,6 +58,9 @@ void Widget::timerTick(ControlId timer) {
         break;
       case ControlId::Timer3:
         lifecycle_.Timer3_Timer();
+        break;
+      case ControlId::allClear:
+        request_.allClear_Timer();
         break;
       default:
         break;

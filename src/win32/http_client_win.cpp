@@ -171,6 +171,26 @@ void applyUserProxy(HINTERNET request, const std::wstring& url, int timeoutMs) {
 }
 
 // One bounded GET; gives up at once, with a failure nobody reads, when `stop` is set.
+// The answer's header block as ASCII text ("Name: value" lines), or "" when it cannot be read
+// or is over 16 KiB; the core reads the fields it knows from it.
+std::string rawHeaders(HINTERNET request) {
+  DWORD bytes = 0;
+  WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
+                      WINHTTP_NO_OUTPUT_BUFFER, &bytes, WINHTTP_NO_HEADER_INDEX);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0 || bytes > 32 * 1024) return "";
+  std::wstring wide(bytes / sizeof(wchar_t), L'\0');
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
+                           wide.data(), &bytes, WINHTTP_NO_HEADER_INDEX)) {
+    return "";
+  }
+  wide.resize(bytes / sizeof(wchar_t));
+  std::string text;
+  for (wchar_t ch : wide) {
+    if (ch < 0x80) text += static_cast<char>(ch);
+  }
+  return text;
+}
+
 HttpResponse fetch(const std::string& url, HANDLE stop) {
   const DWORD deadline = GetTickCount() + kRequestTimeoutMs;
   // At least 1 ms: WinHTTP reads a time-out of 0 as none at all.
@@ -257,8 +277,11 @@ HttpResponse fetch(const std::string& url, HANDLE stop) {
     return false;
   };
 
+  // Every request asks for the extras beside the count; a service that knows only the count
+  // ignores the field.
+  static constexpr wchar_t kAskDetail[] = L"Strikes-Detail: 1\r\n";
   const bool answered = step([&] {
-                          return WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                          return WinHttpSendRequest(request.get(), kAskDetail, DWORD(-1),
                                                     WINHTTP_NO_REQUEST_DATA, 0, 0, context);
                         }) &&
                         step([&] { return WinHttpReceiveResponse(request.get(), nullptr); });
@@ -270,6 +293,7 @@ HttpResponse fetch(const std::string& url, HANDLE stop) {
                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
     return failure();
   }
+  r.headers = rawHeaders(request.get());
   // A redirect that arrives here is one WinHTTP did not follow: to plain http.
   const FailureKind statusFailure = status >= 200 && status <= 299   ? FailureKind::None
                                     : status >= 300 && status <= 399 ? FailureKind::RedirectRefused

@@ -149,7 +149,7 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   std::deque<std::string> answers;
   std::map<std::string, std::string> files;
   std::vector<Request> requests;
-  HttpResponse answer{true, 200, "0"};
+  HttpResponse answer{true, 200, "0", FailureKind::None, 0, ""};
   std::uint64_t requestMs = 0;
   std::optional<PendingAnswer> pendingAnswer;
   int cancels = 0;
@@ -175,10 +175,12 @@ struct Harness {
   // Delivers what is due now, such as the answer of a request that takes no time.
   void settle() { desktop.runUntil(desktop.nowMs); }
   // Status 0 is a failure before any answer, such as a refused connection or a time-out.
-  void answerWith(std::string body, int status = 200, std::uint64_t requestMs = 0) {
+  void answerWith(std::string body, int status = 200, std::uint64_t requestMs = 0,
+                  std::string headers = "") {
     const bool ok = status >= 200 && status < 300;
     const FailureKind why = status ? FailureKind::HttpStatus : FailureKind::CannotConnect;
-    desktop.answer = {ok, status, std::move(body), ok ? FailureKind::None : why};
+    desktop.answer = {
+        ok, status, std::move(body), ok ? FailureKind::None : why, 0, std::move(headers)};
     desktop.requestMs = requestMs;
   }
 };

@@ -90,7 +90,8 @@ TEST(Command1, OnlyTheLatestRequestsAnswerChangesTheCount) {
         h.c.Command1.press();
       }
       if (step == "end") h.widget.closeRequested();
-      if (std::isdigit(step[0])) h.desktop.deliver(std::stoul(step) - 1, {true, 200, step});
+      if (std::isdigit(step[0]))
+        h.desktop.deliver(std::stoul(step) - 1, {true, 200, step, FailureKind::None, 0, ""});
       EXPECT_EQ(h.c.tstrikes.caption() + (h.c.Timer1.enabled() ? "+" : ""), shown) << run;
     }
     EXPECT_EQ(h.desktop.cancels, std::string(run).find("none") != std::string::npos) << run;

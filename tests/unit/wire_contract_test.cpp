@@ -8,6 +8,7 @@
 #include "count_query.h"
 #include "fake_desktop.h"
 #include "location/number_text.h"
+#include "protocol/area_detail.h"
 
 namespace stormtally::testing {
 namespace {
@@ -37,6 +38,56 @@ TEST(WireContract, EveryPlaceTheWidgetSendsReadsBackAsTheSameNumbers) {
               (std::array{*answerValue(lat), *answerValue(lon), *answerValue(radius)}))
         << url;
   }
+}
+
+// The extras the service writes read back as they were written; a block that lacks a field
+// every detailed answer has, or holds one that does not read, is a peer that knows only the
+// count.
+TEST(WireContract, TheExtrasOfACountReadBackOrNotAtAll) {
+  wire::AreaDetail full;
+  full.previousCount = 17;
+  full.windowSeconds = 900;
+  full.nearest = wire::NearestFlash{23.44, 45, 120};
+  full.lastAgeSeconds = 720;
+  full.newestData = "2025-04-07T13:00:20Z";
+  std::string block = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n";
+  for (const auto& [name, value] : wire::detailFields(full)) block += name + ":  " + value + "\r\n";
+  const auto read = wire::readDetailFields(block, 42);
+  ASSERT_TRUE(read && read->nearest && read->lastAgeSeconds);
+  EXPECT_EQ(std::tuple(read->count, read->previousCount, read->windowSeconds, read->nearest->miles,
+                       read->nearest->bearing, read->nearest->ageSeconds, *read->lastAgeSeconds,
+                       read->lookbackSeconds, read->newestData),
+            std::tuple(42u, 17u, 900, 23.4, 45, 120, 720, 3600, full.newestData));
+
+  const std::pair<std::string, bool> rows[] = {
+      {"strikes-window: 900\nSTRIKES-PREVIOUS-COUNT: 3\nStrikes-Lookback: 3600\n", true},
+      {"Strikes-Window: 900\nStrikes-Previous-Count: 3\n", false},  // no lookback
+      {"Strikes-Window: 900\nStrikes-Previous-Count: -3\nStrikes-Lookback: 3600", false},
+      {"Strikes-Window: 9e2\nStrikes-Previous-Count: 3.5\nStrikes-Lookback: 3600", false},
+      {"Strikes-Window: 900\nStrikes-Previous-Count: 3\nStrikes-Lookback: 3600\n"
+       "Strikes-Nearest-Miles: 2\nStrikes-Nearest-Bearing: 360\nStrikes-Nearest-Age: 1",
+       false},
+      {"Strikes-Window: 900\nStrikes-Previous-Count: 3\nStrikes-Lookback: 3600\n"
+       "Strikes-Last-Age: soon",
+       false},
+      {"Content-Type: text/plain\r\n", false},
+  };
+  for (const auto& [fields, reads] : rows) {
+    EXPECT_EQ(wire::readDetailFields(fields, 1).has_value(), reads) << fields;
+  }
+}
+
+TEST(WireContract, CompassPointsAndTrends) {
+  const std::pair<double, std::string_view> points[] = {
+      {0, "N"},     {11.24, "N"}, {11.25, "NNE"}, {45, "NE"},   {180, "S"},
+      {258.8, "W"}, {-90, "W"},   {348.75, "N"},  {359.9, "N"}, {720 + 135, "SE"}};
+  for (const auto& [bearing, word] : points)
+    EXPECT_EQ(wire::compassPoint(bearing), word) << bearing;
+  using T = wire::Trend;
+  const std::tuple<std::uint64_t, std::uint64_t, T> trends[] = {
+      {0, 0, T::Steady},   {1, 0, T::Steady},    {2, 0, T::Rising},    {0, 2, T::Falling},
+      {42, 17, T::Rising}, {100, 91, T::Steady}, {100, 89, T::Rising}, {89, 100, T::Falling}};
+  for (const auto& [now, before, trend] : trends) EXPECT_EQ(wire::trendOf(now, before), trend);
 }
 
 }  // namespace

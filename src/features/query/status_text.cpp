@@ -55,7 +55,59 @@ std::string twoDecimals(std::string_view number) {
   return text;
 }
 
+// A span of seconds as the status says it: "40 s", "12 min", "17 min 42 s" when the seconds
+// matter (a countdown).
+std::string span(std::int64_t seconds, bool withSeconds) {
+  if (seconds < 60) return std::to_string(seconds) + " s";
+  std::string text = std::to_string(seconds / 60) + " min";
+  if (withSeconds && seconds % 60) text += " " + std::to_string(seconds % 60) + " s";
+  return text;
+}
+
+std::string ago(std::int64_t seconds) {
+  return span(seconds, false) + " ago";
+}
+
+// Miles to the tenth close by, where it tells a thunder range apart; whole miles beyond.
+std::string miles(double value) {
+  if (value < 9.95) return numberText(std::round(value * 10) / 10);
+  return std::to_string(std::llround(value));
+}
+
 }  // namespace
+
+std::int64_t allClearLeft(const wire::AreaDetail& detail, std::int64_t elapsed) {
+  if (!detail.lastAgeSeconds) return 0;
+  const std::int64_t left = wire::kAllClearSeconds - (*detail.lastAgeSeconds + elapsed);
+  return left > 0 ? left : 0;
+}
+
+std::string detailLines(const wire::AreaDetail& d, std::string_view radius, bool allClear,
+                        std::int64_t elapsed) {
+  const std::string window = span(d.windowSeconds, true);
+  std::string text;
+  if (d.nearest) {
+    text += "Nearest flash " + miles(d.nearest->miles) + " mi " +
+            std::string(wire::compassPoint(d.nearest->bearing)) + ", " +
+            ago(d.nearest->ageSeconds + elapsed);
+  } else {
+    text += "No flash within " + std::string(radius) + " mi in the last " + window;
+  }
+  const wire::Trend trend = wire::trendOf(d.count, d.previousCount);
+  text += "\nActivity " + std::string(wire::trendWord(trend)) + ": " + std::to_string(d.count) +
+          " in the last " + window + ", " + std::to_string(d.previousCount) + " in the " + window +
+          " before";
+  if (!allClear) return text;
+  const std::int64_t left = allClearLeft(d, elapsed);
+  if (left > 0) {
+    text += "\nLast flash within " + std::string(radius) + " mi " +
+            ago(*d.lastAgeSeconds + elapsed) + ": all clear in " + span(left, true);
+  } else {
+    text += "\nAll clear: no flash within " + std::string(radius) + " mi for " +
+            span(wire::kAllClearSeconds, false);
+  }
+  return text;
+}
 
 std::string serviceLine(std::string_view body) {
   std::string line;
@@ -108,6 +160,9 @@ std::string statusText(const StatusFacts& facts) {
   const RequestOutcome& last = *facts.last;
   if (last.failure == FailureKind::None) {
     text += "count as of " + last.endedAt;
+    if (last.detail)
+      text +=
+          "\n" + detailLines(*last.detail, last.radius, last.allClear, facts.secondsSinceAnswer);
   } else {
     text += "no count at " + last.endedAt + ": " +
             failureReason(last.failure, last.status, last.serviceLine, facts.host);

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "core/http_client.h"
+#include "protocol/area_detail.h"
 
 namespace stormtally {
 
@@ -20,15 +21,26 @@ struct RequestOutcome {
   std::string serviceLine;  // the service's own line about a failure, cleaned by serviceLine()
   std::string endedAt;      // the local time the request ended, as the desktop writes it
   std::uint32_t systemError = 0;  // the platform's error number behind a failure, or 0
+  // With a count, the extras the service sent beside it, if any.
+  std::optional<wire::AreaDetail> detail;
+  std::string radius;     // the radius asked for, in miles as its box held it
+  bool allClear = false;  // a place of one's own within thunder range: the status counts down
 };
+
+// A custom radius up to this many miles is a thunder range: the status adds the all-clear.
+constexpr double kAllClearRadiusMiles = 25;
+
+// Seconds until the all-clear, `elapsed` seconds after the answer: 0 once it is clear.
+std::int64_t allClearLeft(const wire::AreaDetail& detail, std::int64_t elapsed);
 
 // What the status is made of.
 struct StatusFacts {
-  std::string place;                   // placeText() of the location asked for
-  std::string radius;                  // miles, as the radius box holds it
-  std::string host;                    // the service's host name
-  std::optional<RequestOutcome> last;  // nothing before the first request
-  bool asking = false;                 // a request is out, its answer still to come
+  std::string place;                    // placeText() of the location asked for
+  std::string radius;                   // miles, as the radius box holds it
+  std::string host;                     // the service's host name
+  std::optional<RequestOutcome> last;   // nothing before the first request
+  bool asking = false;                  // a request is out, its answer still to come
+  std::int64_t secondsSinceAnswer = 0;  // ages in the extras move on by this much
 };
 
 // The first line of a body as the status may show it: printable ASCII only (anything else is
@@ -47,6 +59,11 @@ std::string customPlace(std::string_view lat, std::string_view lon);
 
 // The host name in an https address ("https://host:8443/path" gives "host").
 std::string hostOf(std::string_view url);
+
+// The lines the extras of a count add to the status: the nearest flash, the trend and, where
+// the request asked for it, the all-clear; ages `elapsed` seconds after the answer.
+std::string detailLines(const wire::AreaDetail& detail, std::string_view radius, bool allClear,
+                        std::int64_t elapsed);
 
 // The whole status, one fact a line; while a request is out, its last line says so.
 std::string statusText(const StatusFacts& facts);

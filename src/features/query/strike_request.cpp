@@ -1,5 +1,6 @@
 #include "query/strike_request.h"
 
+#include "protocol/area_detail.h"
 #include "protocol/wire_contract.h"
 #include "query/count_text.h"
 
@@ -20,6 +21,10 @@ void StrikeRequest::Command1_Click() {
     url =
         wire::countUrl(serviceBase_, c_.USR_LAT.text(), c_.USR_LON.text(), c_.USR_DISTANCE.text());
   }
+  const bool custom = c_.USR.value() == 1;
+  askedRadius_ = custom ? c_.USR_DISTANCE.text() : c_.ID_DISTANCE.text();
+  const std::optional<double> radius = wire::readNumber(askedRadius_);
+  askedAllClear_ = custom && radius && *radius <= kAllClearRadiusMiles;
   if (!url.empty()) return HttpGetText(url);
 
   // Nothing to ask: a request still out is ended all the same, as by any new request.
@@ -47,6 +52,9 @@ void StrikeRequest::HttpGetTextDone(std::uint64_t number, const std::string& url
   asking_ = false;
   RequestOutcome& outcome = last_.emplace();
   outcome.status = response.status;
+  outcome.radius = askedRadius_;
+  outcome.allClear = askedAllClear_;
+  answeredAt_ = desktop_.tickCount();
   if (!response.ok) {
     // An adapter that failed without saying how still gave no answer worth showing.
     outcome.failure =
@@ -59,6 +67,8 @@ void StrikeRequest::HttpGetTextDone(std::uint64_t number, const std::string& url
   if (!count) {
     outcome.failure = FailureKind::NotANumber;
     outcome.serviceLine = serviceLine(response.body);
+  } else if (const std::optional<double> n = wire::readNumber(*count); n && *n >= 0) {
+    outcome.detail = wire::readDetailFields(response.headers, static_cast<std::uint64_t>(*n));
   }
   showCount(url, std::move(count));
 }
@@ -74,8 +84,21 @@ void StrikeRequest::showCount(const std::string& url, std::optional<std::string>
     if (last_->systemError) line += " (system error " + std::to_string(last_->systemError) + ")";
     desktop_.tellDebugger(line);
   }
+  // Only a count with the extras of a place in thunder range counts down; a failure shows no
+  // all-clear at all, since the service may be down while lightning strikes.
+  c_.allClear.setEnabled(last_->detail && last_->allClear && allClearLeft(*last_->detail, 0) > 0);
   statusChanged();
   c_.Timer1.setEnabled(true);
+}
+
+std::int64_t StrikeRequest::secondsSinceAnswer() const {
+  return last_ ? static_cast<std::int64_t>((desktop_.tickCount() - answeredAt_) / 1000) : 0;
+}
+
+void StrikeRequest::allClear_Timer() {
+  if (!last_ || !last_->detail || allClearLeft(*last_->detail, secondsSinceAnswer()) == 0)
+    c_.allClear.setEnabled(false);
+  statusChanged();
 }
 
 void StrikeRequest::statusChanged() {

@@ -38,6 +38,10 @@ class StrikeRequest {
   const std::optional<RequestOutcome>& lastOutcome() const { return last_; }
   // Whether a request is out, its answer still to come.
   bool asking() const { return asking_; }
+  // Seconds since the last answer came in, by the desktop's tick counter.
+  std::int64_t secondsSinceAnswer() const;
+  // The all-clear timer's tick: the status counts on, and the timer stops once it is clear.
+  void allClear_Timer();
   const std::string& serviceHost() const { return host_; }
 
  private:
@@ -59,6 +63,9 @@ class StrikeRequest {
   std::optional<RequestOutcome> last_;
   std::uint64_t asked_ = 0;  // how many requests were started: the latest one's number
   bool asking_ = false;
+  std::string askedRadius_;       // the radius of the latest request
+  bool askedAllClear_ = false;    // whether it asked about a place of one's own in thunder range
+  std::uint32_t answeredAt_ = 0;  // the tick count when the last answer came in
 };
 
 }  // namespace stormtally
