@@ -12,6 +12,7 @@ import time
 import urllib.request
 
 from cases_custom import answer_message, answer_prompt
+from cases_request import tooltip
 from e2elib import (SERVER, SERVICE, TEST_CA, WORK, CaseSkipped, case, check, mouse_to, probe,
                     site_coordinates, site_query, start_stub, stop_stub, wait_for, xdo)
 
@@ -88,6 +89,10 @@ def site_count_from_the_real_service_replaying_a_glm_file(s):
             w = s.start_widget()
             w.type_in_site_box(site)
             w.wait_count(str(count), 10)
+            # The nearest flash and the trend in the tooltip are the service's own.
+            from cases_detail import area, nearest_words, trend_words  # it imports this file
+            doc = area(*site_coordinates(site), 128)
+            tooltip(w, nearest_words(doc), trend_words(doc))
             w.proc.kill()
             wait_for(lambda: probe() is None, 10, "the widget to end")
         # A custom place just off the equator: the widget writes its latitude as 5E-05.

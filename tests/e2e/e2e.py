@@ -17,7 +17,7 @@ from e2elib import ARTIFACTS, CASES, SERVER, Session, park_pointer, shoot
 
 # Each module registers its cases with @case; the order here is the order they run in.
 for module in ["cases_window", "cases_request", "cases_site", "cases_viewer", "cases_custom",
-               "cases_release", "cases_refresh"]:
+               "cases_release", "cases_refresh", "cases_detail"]:
     __import__(module)
 
 
