@@ -538,9 +538,11 @@ void FlashIndex::ForCellsNear(const Circle& c, double lat, double lon, double mi
     for (std::size_t k = row.first[static_cast<std::size_t>(first)]; k < end; ++k) {
       if (row.newest[k] < c.from || row.oldest[k] > c.to) continue;
       const TimeMs* t = row.cell[k].time();
-      const std::uint32_t n = row.size[k];
-      const auto b = static_cast<std::uint32_t>(std::lower_bound(t, t + n, c.from) - t);
-      const auto e = static_cast<std::uint32_t>(std::upper_bound(t + b, t + n, c.to) - t);
+      std::uint32_t b = 0, e = row.size[k];
+      if (row.oldest[k] < c.from)
+        b = static_cast<std::uint32_t>(std::lower_bound(t, t + e, c.from) - t);
+      if (row.newest[k] > c.to)
+        e = static_cast<std::uint32_t>(std::upper_bound(t + b, t + e, c.to) - t);
       visit(row.cell[k], b, e);
     }
   };
@@ -582,7 +584,13 @@ std::optional<Flash> FlashIndex::Nearest(double lat, double lon, double miles, T
   double best_chord2 = 0, best_f = std::numeric_limits<double>::infinity();
   const double slack = circle.sure < 0 ? std::numeric_limits<double>::infinity() : 2 * circle.bound;
   ForCellsNear(circle, lat, lon, miles, [&](const Cell& cell, std::uint32_t b, std::uint32_t e) {
-    for (std::uint32_t i = b; i < e; ++i) {
+    // Most cells hold no flash that can be nearer: one vector pass tells.
+    const float limit =
+        std::min(circle.maybe, std::nextafter(static_cast<float>(best_f + slack), HUGE_VALF));
+    std::uint32_t candidates = 0;
+    CountNear(cell.x() + b, cell.y() + b, cell.z() + b, e - b, circle.center_f, -1.0f, limit,
+              candidates);
+    for (std::uint32_t i = b; i < e && candidates > 0; ++i) {
       const float dx = cell.x()[i] - circle.center_f[0], dy = cell.y()[i] - circle.center_f[1],
                   dz = cell.z()[i] - circle.center_f[2];
       const float d2 = dx * dx + dy * dy + dz * dz;

@@ -288,14 +288,24 @@ StrikeService::Area StrikeService::Detail(const CountQuery& q, TimeMs now) const
   d.newestData = FormatIso8601(NewestData().value_or(now));
   const UnitVector center = ToUnitVector(q.lat, q.lon);
   auto chord2 = [&](const Flash& f) { return ChordSquared(center, ToUnitVector(f.lat, f.lon)); };
+  // The history holds only flashes older than moved_before_: it is asked only when the window
+  // reaches back past that, or nothing newer was found in the window's index.
+  const TimeMs moved_before = moved_before_.load(std::memory_order_relaxed);
+  std::optional<TimeMs> newest;
   for (const FlashIndex* index : {&recent_, &history_}) {
-    const auto f = index->Nearest(q.lat, q.lon, q.distance_miles, now - window, now);
-    if (f && (!area.nearest || chord2(*f) < chord2(*area.nearest) ||
-              (chord2(*f) == chord2(*area.nearest) && f->time > area.nearest->time)))
-      area.nearest = f;
-    const auto t = index->Newest(q.lat, q.lon, q.distance_miles, now - lookback, now);
-    if (t) d.lastAgeSeconds = std::min(d.lastAgeSeconds.value_or(INT64_MAX), (now - *t) / 1000);
+    const bool history = index == &history_;
+    if (!history || now - window < moved_before) {
+      const auto f = index->Nearest(q.lat, q.lon, q.distance_miles, now - window, now);
+      if (f && (!area.nearest || chord2(*f) < chord2(*area.nearest) ||
+                (chord2(*f) == chord2(*area.nearest) && f->time > area.nearest->time)))
+        area.nearest = f;
+    }
+    if (!history || !newest || *newest < moved_before) {
+      const auto t = index->Newest(q.lat, q.lon, q.distance_miles, now - lookback, now);
+      if (t) newest = std::max(newest.value_or(*t), *t);
+    }
   }
+  if (newest) d.lastAgeSeconds = (now - *newest) / kMsPerSecond;
   if (const auto& f = area.nearest) {
     const double miles = GreatCircleMiles(q.lat, q.lon, f->lat, f->lon);
     const int bearing =
