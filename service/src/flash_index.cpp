@@ -533,6 +533,7 @@ void FlashIndex::ForCellsNear(const Circle& c, double lat, double lon, double mi
   };
   const bool has_widest = std::fabs(sin0) < std::cos(theta);
   const double widest_deg = has_widest ? std::asin(sin0 / std::cos(theta)) / kDegToRad : 0.0;
+  int r = r_lo;
   auto cells = [&](const Row& row, int first, int last) {
     const std::size_t end = row.first[static_cast<std::size_t>(last) + 1];
     for (std::size_t k = row.first[static_cast<std::size_t>(first)]; k < end; ++k) {
@@ -543,11 +544,10 @@ void FlashIndex::ForCellsNear(const Circle& c, double lat, double lon, double mi
         b = static_cast<std::uint32_t>(std::lower_bound(t, t + e, c.from) - t);
       if (row.newest[k] > c.to)
         e = static_cast<std::uint32_t>(std::upper_bound(t + b, t + e, c.to) - t);
-      visit(row.cell[k], b, e);
+      visit(row.cell[k], b, e, r, row.col[k]);
     }
   };
-  std::shared_lock<RwLock> guard(lock_);
-  for (int r = r_lo; r <= r_hi; ++r) {
+  for (; r <= r_hi; ++r) {
     const Row* row = grid_[static_cast<size_t>(r)].get();
     if (!row || row->col.empty()) continue;
     const double edge_lo = -90.0 + r * cell_deg_, edge_hi = edge_lo + cell_deg_;
@@ -577,20 +577,55 @@ std::optional<Flash> FlashIndex::Nearest(double lat, double lon, double miles, T
                                          TimeMs to) const {
   if (from > to || !(miles > 0)) return std::nullopt;
   const Circle circle(lat, lon, miles, from, to);
+  // The cells nearest first, each with the least squared chord any point of it can have: once
+  // that exceeds the nearest flash found, no later cell holds a nearer one.
+  struct Near {
+    double least;
+    const Cell* cell;
+    std::uint32_t b, e;
+  };
+  // The bound: the haversine of the least latitude and longitude differences, the latter
+  // weighted by the least cosine of latitude in the cell, with sin x taken as x - x^3/6, which
+  // never exceeds it. The latitude's part is the same along a row.
+  auto sin_below = [](double x) { return std::max(0.0, x - x * x * x / 6); };
+  const double cos0 = std::cos(lat * kDegToRad);
+  int bound_row = -1;
+  double row_part = 0, lon_weight = 0;
+  std::vector<Near> cells;
+  std::shared_lock<RwLock> guard(lock_);
+  ForCellsNear(circle, lat, lon, miles,
+               [&](const Cell& cell, std::uint32_t b, std::uint32_t e, int row, int col) {
+                 if (row != bound_row) {
+                   const double lat_lo = -90.0 + row * cell_deg_, lat_hi = lat_lo + cell_deg_;
+                   const double dlat = std::max({0.0, lat_lo - lat, lat - lat_hi}) * kDegToRad;
+                   const double cos_least =
+                       std::max(0.0, std::min(std::cos(std::min(lat_hi, 90.0) * kDegToRad),
+                                              std::cos(lat_lo * kDegToRad)));
+                   row_part = sin_below(dlat / 2) * sin_below(dlat / 2);
+                   lon_weight = cos0 * cos_least;
+                   bound_row = row;
+                 }
+                 const double lon_mid = -180.0 + (col + 0.5) * cell_deg_;
+                 const double dlon = std::max(0.0, std::fabs(std::remainder(lon - lon_mid, 360.0)) -
+                                                       cell_deg_ / 2) *
+                                     kDegToRad;
+                 const double s = sin_below(dlon / 2);
+                 cells.push_back({4 * (row_part + lon_weight * s * s) * (1 - 1e-9), &cell, b, e});
+               });
+  auto farther = [](const Near& x, const Near& y) { return x.least > y.least; };
+  std::make_heap(cells.begin(), cells.end(), farther);
   // A flash whose single precision squared chord exceeds that of one known inside by more than
   // twice the rounding bound is farther for sure; the others are decided in double precision,
   // by the rule Count uses.
   std::optional<Flash> best;
   double best_chord2 = 0, best_f = std::numeric_limits<double>::infinity();
   const double slack = circle.sure < 0 ? std::numeric_limits<double>::infinity() : 2 * circle.bound;
-  ForCellsNear(circle, lat, lon, miles, [&](const Cell& cell, std::uint32_t b, std::uint32_t e) {
-    // Most cells hold no flash that can be nearer: one vector pass tells.
-    const float limit =
-        std::min(circle.maybe, std::nextafter(static_cast<float>(best_f + slack), HUGE_VALF));
-    std::uint32_t candidates = 0;
-    CountNear(cell.x() + b, cell.y() + b, cell.z() + b, e - b, circle.center_f, -1.0f, limit,
-              candidates);
-    for (std::uint32_t i = b; i < e && candidates > 0; ++i) {
+  while (!cells.empty() && !(best && cells.front().least > best_chord2)) {
+    std::pop_heap(cells.begin(), cells.end(), farther);
+    const auto [least, cell_ptr, b, e] = cells.back();
+    cells.pop_back();
+    const Cell& cell = *cell_ptr;
+    for (std::uint32_t i = b; i < e; ++i) {
       const float dx = cell.x()[i] - circle.center_f[0], dy = cell.y()[i] - circle.center_f[1],
                   dz = cell.z()[i] - circle.center_f[2];
       const float d2 = dx * dx + dy * dy + dz * dz;
@@ -604,7 +639,7 @@ std::optional<Flash> FlashIndex::Nearest(double lat, double lon, double miles, T
       }
       best_f = std::min(best_f, static_cast<double>(d2));
     }
-  });
+  }
   return best;
 }
 
@@ -613,22 +648,24 @@ std::optional<TimeMs> FlashIndex::Newest(double lat, double lon, double miles, T
   if (from > to || !(miles > 0)) return std::nullopt;
   const Circle circle(lat, lon, miles, from, to);
   std::optional<TimeMs> newest;
-  ForCellsNear(circle, lat, lon, miles, [&](const Cell& cell, std::uint32_t b, std::uint32_t e) {
-    // Newest first: the first flash inside is the cell's newest, and a cell none of whose
-    // flashes is newer than the one found is passed over.
-    for (std::uint32_t i = e; i-- > b && !(newest && cell.time()[i] <= *newest);) {
-      const float dx = cell.x()[i] - circle.center_f[0], dy = cell.y()[i] - circle.center_f[1],
-                  dz = cell.z()[i] - circle.center_f[2];
-      const float d2 = dx * dx + dy * dy + dz * dz;
-      if (d2 <= circle.sure ||
-          (d2 <= circle.maybe &&
-           ChordSquared(circle.center, ToUnitVector(cell.lat()[i], cell.lon()[i])) <=
-               circle.chord2)) {
-        newest = cell.time()[i];
-        break;
-      }
-    }
-  });
+  std::shared_lock<RwLock> guard(lock_);
+  ForCellsNear(
+      circle, lat, lon, miles, [&](const Cell& cell, std::uint32_t b, std::uint32_t e, int, int) {
+        // Newest first: the first flash inside is the cell's newest, and a cell none of whose
+        // flashes is newer than the one found is passed over.
+        for (std::uint32_t i = e; i-- > b && !(newest && cell.time()[i] <= *newest);) {
+          const float dx = cell.x()[i] - circle.center_f[0], dy = cell.y()[i] - circle.center_f[1],
+                      dz = cell.z()[i] - circle.center_f[2];
+          const float d2 = dx * dx + dy * dy + dz * dz;
+          if (d2 <= circle.sure ||
+              (d2 <= circle.maybe &&
+               ChordSquared(circle.center, ToUnitVector(cell.lat()[i], cell.lon()[i])) <=
+                   circle.chord2)) {
+            newest = cell.time()[i];
+            break;
+          }
+        }
+      });
   return newest;
 }
 

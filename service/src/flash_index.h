@@ -128,8 +128,8 @@ class FlashIndex {
   static std::uint64_t CheckEdges(Edges& edges, const Circle& c);
 
   std::size_t EvictBeforeLocked(TimeMs cutoff, std::vector<Flash>* evicted);
-  // Calls visit(cell, b, e) for the flashes [b, e) of each cell the circle may reach that lie in
-  // its time window, under the shared lock.
+  // Calls visit(cell, b, e, row, column) for the flashes [b, e) of each cell the circle may
+  // reach that lie in its time window. The caller holds the shared lock.
   template <class Visit>
   void ForCellsNear(const Circle& c, double lat, double lon, double miles, Visit&& visit) const;
   // Brings `before`, `first` and the row's time span up to date after inserts or evictions.
