@@ -4,13 +4,16 @@
 #   - keep-alive, and a new connection per query with a full and with a resumed TLS handshake,
 #     at 2 and 16 connections; each side's best round, its p99 and the ratio (service_load);
 #   - the counts of the first 1,000 queries against a brute-force count;
+#   - the plain count beside the count with its extras (Strikes-Detail: 1), keep-alive;
 #   - the service's resident memory with the flashes held.
+# FLASHES lie in the window; as many again in the 44 minutes before it, the rest of the hour the
+# service keeps for the extras (the previous window, the age of the last flash).
 # Both servers get the same certificate, the same queries and the same client, alternately.
 #
 #   bench/service/capacity.sh [BUILD_DIR]
 #
 # BUILD_DIR (argument or environment; default build/native) is configured and built here.
-# Environment: FLASHES (1000000), DURATION of a round in seconds (4), ROUNDS (3), THREADS of
+# Environment: FLASHES in the window (1000000), DURATION of a round in seconds (4), ROUNDS (3), THREADS of
 # the client (2), SERVER_THREADS of both servers (nproc), CONNECTIONS ("2 16"), MODES
 # ("keep-alive full resumed"), KEY (ec: ECDSA P-256; rsa: RSA 2048), PORT (48843; nginx
 # PORT+1). A whole run with the defaults takes about 4 to 5 minutes.
@@ -51,7 +54,11 @@ trap cleanup EXIT
 "$root/service/make-dev-cert.sh" "$work/tls" 825 "$key" >/dev/null
 ca=$work/tls/ca.pem
 "$bin/service_benchdata" queries 10000 7 > "$work/queries.csv"
-"$bin/service_benchdata" flashes "$flashes" 11 "$end_time" 15 > "$work/flashes.csv"
+"$bin/service_benchdata" flashes "$flashes" 12 "$(date -u -d "$end_time 901 seconds ago" +%FT%TZ)" 44 \
+  > "$work/flashes.csv"
+"$bin/service_benchdata" flashes "$flashes" 11 "$end_time" 15 > "$work/window.csv"
+cat "$work/window.csv" >> "$work/flashes.csv"
+held=$((flashes * 2))
 
 # The service's resident memory with no flashes, to tell what the flashes take.
 : > "$work/empty.csv"
@@ -63,12 +70,13 @@ until curl -s --cacert "$ca" "https://localhost:$port/healthz" | grep -q flashes
 rss_empty=$(awk '/^VmRSS/ {print $2 * 1024}' "/proc/$svc_pid/status")
 kill "$svc_pid"; wait "$svc_pid" 2>/dev/null || true; svc_pid=""
 
-echo "== strikecountd on 127.0.0.1:$port, $server_threads network threads, $flashes flashes"
+echo "== strikecountd on 127.0.0.1:$port, $server_threads network threads, $flashes flashes in the window," \
+  "$flashes in the 44 minutes before"
 "$bin/strikecountd" --feed "$work/flashes.csv" --clock "fixed:$end_time" --stale-after 0 \
   --https-port "$port" --cert "$work/tls/server.pem" --key "$work/tls/server.key" \
-  --threads "$server_threads" --max-flashes $((flashes * 2)) 2> "$work/service.log" &
+  --threads "$server_threads" --max-flashes $((held * 2)) 2> "$work/service.log" &
 svc_pid=$!
-until curl -sf --cacert "$ca" "https://localhost:$port/healthz" | grep -q "\"flashes_held\":${flashes}[,}]"; do
+until curl -sf --cacert "$ca" "https://localhost:$port/healthz" | grep -q "\"flashes_held\":${held}[,}]"; do
   kill -0 "$svc_pid" 2>/dev/null || { cat "$work/service.log"; exit 1; }
   sleep 0.05
 done
@@ -103,7 +111,7 @@ nginx_pids=$(pgrep -d, -P "$(cat "$work/nginx.pid")")
 
 echo "== counts of the first $checked queries against a brute-force count"
 "$bin/service_load" counts "$work/queries.csv" "$port" $checked > "$work/counts.txt"
-check=$("$bin/service_benchdata" check "$work/flashes.csv" "$work/queries.csv" "$work/counts.txt" 2>&1) ||
+check=$("$bin/service_benchdata" check "$work/window.csv" "$work/queries.csv" "$work/counts.txt" 2>&1) ||
   { echo "$check" >&2; echo "capacity.sh: the counts are wrong; a rate of wrong answers means nothing" >&2; exit 1; }
 check=$(tail -n 1 <<< "$check")
 echo "   $check"
@@ -111,9 +119,11 @@ echo "   $check"
 echo "== load: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) before the run"
 "$bin/service_load" table "$work/queries.csv" "strikecountd:$port:$svc_pid" \
   "nginx fixed 17:$nginx_port:$nginx_pids"
+echo "== the plain count beside the count with its extras (Strikes-Detail: 1), keep-alive"
+"$bin/service_load" detail "$work/queries.csv" "strikecountd:$port:$svc_pid"
 echo "load average after the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "certificate: $(openssl x509 -in "$work/tls/server.pem" -noout -text | grep -m1 'Public Key Algorithm' | sed 's/.*: //')," \
   "TLS $(curl -sv --cacert "$ca" "https://localhost:$port/healthz" -o /dev/null 2>&1 | grep -m1 -oE 'TLSv1\.[23] / [A-Z0-9_-]+')"
-echo "strikecountd resident memory: $((rss / 1048576)) MiB with $flashes flashes," \
-  "$((rss_empty / 1048576)) MiB with none: $(((rss - rss_empty) / flashes)) bytes per flash"
+echo "strikecountd resident memory: $((rss / 1048576)) MiB with $held flashes," \
+  "$((rss_empty / 1048576)) MiB with none: $(((rss - rss_empty) / held)) bytes per flash"
 echo "counts: $check"

@@ -1,5 +1,6 @@
-// In-process benchmarks of the strike-count service: reading one GLM file into the index, and
-// counting with 100,000 and 1,000,000 flashes held (no network, no TLS).
+// In-process benchmarks of the strike-count service: reading one GLM file into the index,
+// counting with 100,000 and 1,000,000 flashes held, and answering a count request plainly and
+// with its extras over an hour of 1,000,000 flashes (no network, no TLS).
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -47,25 +48,30 @@ BENCHMARK_TEMPLATE(BM_IngestGlmFile, false)->DenseRange(0, 2)->Unit(benchmark::k
 
 constexpr TimeMs kEnd = 1744030800000;
 
+// Clustered flashes over the contiguous US, their times spread over `span` ms before kEnd.
+std::vector<Flash> Flashes(size_t n, TimeMs span) {
+  std::mt19937_64 rng(1);
+  std::uniform_real_distribution<double> u(0, 1);
+  std::normal_distribution<double> g(0, 1);
+  std::vector<std::pair<double, double>> storms;
+  for (int i = 0; i < 200; ++i) storms.emplace_back(24.5 + 25 * u(rng), -124.8 + 58 * u(rng));
+  std::vector<Flash> flashes;
+  for (size_t i = 0; i < n; ++i) {
+    const auto& s = storms[i % storms.size()];
+    const bool clustered = u(rng) < 0.85;
+    const double lat = clustered ? s.first + 0.3 * g(rng) : 24.5 + 25 * u(rng);
+    const double lon = clustered ? s.second + 0.4 * g(rng) : -124.8 + 58 * u(rng);
+    flashes.push_back({kEnd - static_cast<TimeMs>(u(rng) * static_cast<double>(span)), lat, lon});
+  }
+  return flashes;
+}
+
 FlashIndex& IndexWith(size_t n) {
   static std::map<size_t, std::unique_ptr<FlashIndex>> cache;
   auto& slot = cache[n];
   if (!slot) {
     slot = std::make_unique<FlashIndex>();
-    std::mt19937_64 rng(1);
-    std::uniform_real_distribution<double> u(0, 1);
-    std::normal_distribution<double> g(0, 1);
-    std::vector<std::pair<double, double>> storms;
-    for (int i = 0; i < 200; ++i) storms.emplace_back(24.5 + 25 * u(rng), -124.8 + 58 * u(rng));
-    std::vector<Flash> flashes;
-    for (size_t i = 0; i < n; ++i) {
-      const auto& s = storms[i % storms.size()];
-      const bool clustered = u(rng) < 0.85;
-      const double lat = clustered ? s.first + 0.3 * g(rng) : 24.5 + 25 * u(rng);
-      const double lon = clustered ? s.second + 0.4 * g(rng) : -124.8 + 58 * u(rng);
-      flashes.push_back({kEnd - static_cast<TimeMs>(u(rng) * 899000), lat, lon});
-    }
-    slot->Insert(flashes);
+    slot->Insert(Flashes(n, 899000));
   }
   return *slot;
 }
@@ -83,6 +89,33 @@ void BM_Count(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_Count)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMicrosecond);
+
+// A count request answered plainly (0) and with its extras (1), over an hour of flashes.
+void BM_Answer(benchmark::State& state) {
+  static StrikeService* service = [] {
+    ServiceOptions options;
+    options.clock = {ClockSetting::Kind::kFixed, kEnd};
+    options.max_flashes = 2'000'000;
+    auto* s = new StrikeService(options);
+    s->Ingest(Flashes(1'000'000, 3'599'000), kEnd);
+    return s;
+  }();
+  std::mt19937_64 rng(2);
+  std::uniform_real_distribution<double> u(0, 1);
+  std::vector<std::string> targets;
+  for (int i = 0; i < 4096; ++i) {
+    targets.push_back("/counter/Strike_Counter.php?lat=" + std::to_string(24.5 + 25 * u(rng)) +
+                      "&lon=" + std::to_string(-124.8 + 58 * u(rng)) +
+                      "&distance=" + std::to_string(5 + 245 * u(rng)));
+  }
+  std::size_t i = 0, bytes = 0;
+  for (auto _ : state) {
+    bytes += service->Handle("GET", targets[i++ % targets.size()], state.range(0) == 1).body.size();
+  }
+  benchmark::DoNotOptimize(bytes);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_Answer)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -8,6 +8,10 @@
 //       the second. With PIDs, the servers' CPU time per query too (from /proc).
 //       Environment: DURATION (4), ROUNDS (3), THREADS (2), CONNECTIONS ("2 16"),
 //       MODES ("keep-alive full resumed").
+//   service_load detail QUERIES NAME:PORT[:PIDS]
+//       the plain count beside the detailed answer (the same queries with the request field
+//       Strikes-Detail: 1) on one server, keep-alive, alternately, ROUNDS rounds each, at each
+//       of CONNECTIONS; each side's best round and the ratio.
 //   service_load counts QUERIES PORT N
 //       the answers to the first N queries, one a line, asked one after the other.
 //
@@ -79,8 +83,13 @@ struct Conn {
 class Worker {
  public:
   Worker(SSL_CTX* ctx, const std::vector<std::string>& targets, int port, Mode mode, int conns,
-         std::size_t first_query)
-      : ctx_(ctx), targets_(targets), port_(port), mode_(mode), conns_(static_cast<size_t>(conns)) {
+         std::size_t first_query, bool detail)
+      : ctx_(ctx),
+        targets_(targets),
+        port_(port),
+        mode_(mode),
+        detail_(detail),
+        conns_(static_cast<size_t>(conns)) {
     for (std::size_t i = 0; i < conns_.size(); ++i)
       conns_[i].next_query = first_query + i * 7919;  // spread over the list
   }
@@ -143,6 +152,7 @@ class Worker {
   void NextRequest(Conn& c) {
     const std::string& target = targets_[c.next_query++ % targets_.size()];
     c.request = "GET " + target + " HTTP/1.1\r\nHost: localhost\r\nUser-Agent: service_load\r\n";
+    if (detail_) c.request += "Strikes-Detail: 1\r\n";
     c.request += mode_ == Mode::kKeepAlive ? "\r\n" : "Connection: close\r\n\r\n";
     c.written = 0;
     c.in.clear();
@@ -240,6 +250,7 @@ class Worker {
   const std::vector<std::string>& targets_;
   int port_;
   Mode mode_;
+  bool detail_;
   std::vector<Conn> conns_;
   int epoll_ = -1;
   Clock::time_point from_, to_;
@@ -261,7 +272,7 @@ double CpuSeconds(const std::vector<int>& pids) {
 }
 
 Result RunLoad(const std::vector<std::string>& targets, int port, const std::vector<int>& pids,
-               Mode mode, int connections, int threads, double seconds) {
+               Mode mode, int connections, int threads, double seconds, bool detail = false) {
   SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
   SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
   if (mode != Mode::kResumed) SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_OFF);
@@ -271,7 +282,7 @@ Result RunLoad(const std::vector<std::string>& targets, int port, const std::vec
   std::vector<Worker> workers;
   for (int t = 0; t < threads; ++t) {
     const int n = connections / threads + (t < connections % threads ? 1 : 0);
-    workers.emplace_back(ctx, targets, port, mode, n, static_cast<std::size_t>(t) * 104729);
+    workers.emplace_back(ctx, targets, port, mode, n, static_cast<std::size_t>(t) * 104729, detail);
   }
   std::atomic<bool> stop{false};
   std::vector<std::thread> running;
@@ -417,6 +428,44 @@ int Table(const std::vector<std::string>& targets, const Side& a, const Side& b)
   return 0;
 }
 
+// The plain count and the detailed answer on one server, alternately, keep-alive.
+int Detail(const std::vector<std::string>& targets, const Side& side) {
+  const double seconds = std::getenv("DURATION") ? std::atof(std::getenv("DURATION")) : 4;
+  const int rounds = std::getenv("ROUNDS") ? std::atoi(std::getenv("ROUNDS")) : 3;
+  const int threads = std::getenv("THREADS") ? std::atoi(std::getenv("THREADS")) : 2;
+  std::printf("\n%-16s | %-31s | %-31s | %s\n", "keep-alive (conn.)", "plain count",
+              "count with Strikes-Detail: 1", "ratio");
+  std::printf("%s\n", std::string(92, '-').c_str());
+  for (const std::string& conns : Words("CONNECTIONS", "2 16")) {
+    Result best[2];
+    std::string all[2];
+    for (int round = 0; round < rounds; ++round) {
+      for (int k = 0; k < 2; ++k) {
+        const int detail = round % 2 == 0 ? k : 1 - k;  // alternate which goes first
+        const Result r = RunLoad(targets, side.port, side.pids, Mode::kKeepAlive,
+                                 std::atoi(conns.c_str()), threads, seconds, detail == 1);
+        std::fprintf(stderr, "  %-3s %-6s round %d: %9.0f q/s, p99 %.2f ms, %llu errors\n",
+                     conns.c_str(), detail ? "detail" : "plain", round + 1, r.rate, r.p99_ms,
+                     static_cast<unsigned long long>(r.errors));
+        all[detail] += (all[detail].empty() ? "" : " ") + Rate(r.rate);
+        if (round == 0 || r.rate > best[detail].rate) best[detail] = r;
+      }
+    }
+    std::string cell[2];
+    for (int d = 0; d < 2; ++d) {
+      char buf[96];
+      std::snprintf(buf, sizeof buf, "%7s q/s p99 %5.2f ms %4.0fus", Rate(best[d].rate).c_str(),
+                    best[d].p99_ms, best[d].cpu_us);
+      cell[d] = buf;
+    }
+    std::printf("%-18s | %-31s | %-31s | %.2f   (rounds: %s; %s)\n", conns.c_str(), cell[0].c_str(),
+                cell[1].c_str(), best[0].rate > 0 ? best[1].rate / best[0].rate : 0.0,
+                all[0].c_str(), all[1].c_str());
+    if (best[0].errors + best[1].errors > 0) std::printf("  ERRORS in the best rounds\n");
+  }
+  return 0;
+}
+
 // The answers to the first `n` queries, asked one at a time over one connection.
 int Counts(const std::vector<std::string>& targets, int port, std::size_t n) {
   SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
@@ -461,12 +510,18 @@ int main(int argc, char** argv) {
     if (targets.empty()) return std::fprintf(stderr, "no queries in %s\n", argv[2]), 2;
     return Table(targets, ParseSide(argv[3]), ParseSide(argv[4]));
   }
+  if (cmd == "detail" && argc == 4) {
+    const auto targets = ReadTargets(argv[2]);
+    if (targets.empty()) return std::fprintf(stderr, "no queries in %s\n", argv[2]), 2;
+    return Detail(targets, ParseSide(argv[3]));
+  }
   if (cmd == "counts" && argc == 5) {
     return Counts(ReadTargets(argv[2]), std::atoi(argv[3]),
                   static_cast<std::size_t>(std::atol(argv[4])));
   }
   std::fprintf(stderr,
                "usage: service_load table QUERIES NAME:PORT[:PIDS] NAME:PORT[:PIDS]\n"
+               "       service_load detail QUERIES NAME:PORT[:PIDS]\n"
                "       service_load counts QUERIES PORT N\n");
   return 2;
 }

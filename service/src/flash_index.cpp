@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <shared_mutex>
 #include <stdexcept>
@@ -107,6 +108,7 @@ struct FlashIndex::Circle {
     const double u = 0x1p-24, e = 1.001 * u * (2 + std::sqrt(2 * chord2));
     const double error =
         2 * std::sqrt(3.0) * e * std::sqrt(2 * chord2) + 3 * e * e + 8 * u * chord2;
+    bound = error;
     sure = chord2 > 1e-10 && chord2 > error
                ? std::nextafter(static_cast<float>(chord2 - error), 0.0f)
                : -1.0f;
@@ -118,6 +120,7 @@ struct FlashIndex::Circle {
   TimeMs from, to;
   float center_f[3];
   float sure, maybe;  // single precision squared chords: surely inside, perhaps inside
+  double bound;       // how far a single precision squared chord may be off, near the circle
 };
 
 void FlashIndex::Cell::Free::operator()(unsigned char* p) const {
@@ -245,12 +248,12 @@ void FlashIndex::Summarize(Row& row) const {
   row.row_newest = row.newest.empty() ? 0 : *std::max_element(row.newest.begin(), row.newest.end());
 }
 
-std::size_t FlashIndex::EvictBefore(TimeMs cutoff) {
+std::size_t FlashIndex::EvictBefore(TimeMs cutoff, std::vector<Flash>* evicted) {
   std::unique_lock<RwLock> guard(lock_);
-  return EvictBeforeLocked(cutoff);
+  return EvictBeforeLocked(cutoff, evicted);
 }
 
-std::size_t FlashIndex::EvictBeforeLocked(TimeMs cutoff) {
+std::size_t FlashIndex::EvictBeforeLocked(TimeMs cutoff, std::vector<Flash>* evicted) {
   if (per_second_.empty() || per_second_.begin()->first * 1000 >= cutoff) return 0;
   std::size_t dropped = 0;
   for (auto& slot : grid_) {
@@ -266,6 +269,7 @@ std::size_t FlashIndex::EvictBeforeLocked(TimeMs cutoff) {
         for (std::uint32_t i = 0; i < m; ++i) {
           auto bucket = per_second_.find(SecondOf(t[i]));
           if (--bucket->second == 0) per_second_.erase(bucket);
+          if (evicted) evicted->push_back({t[i], cell.lat()[i], cell.lon()[i]});
         }
         cell.DropFront(m, n);
         n -= m;
@@ -307,7 +311,7 @@ std::size_t FlashIndex::EvictOldestBeyond(std::size_t keep) {
     cutoff = (second + 1) * 1000;
     if (remaining <= keep) break;
   }
-  return EvictBeforeLocked(cutoff);
+  return EvictBeforeLocked(cutoff, nullptr);
 }
 
 std::size_t FlashIndex::size() const {
@@ -508,6 +512,161 @@ std::uint64_t FlashIndex::Count(double lat, double lon, double miles, TimeMs fro
     }
   }
   return total + CheckEdges(edges, circle);
+}
+
+template <class Visit>
+void FlashIndex::ForCellsNear(const Circle& c, double lat, double lon, double miles,
+                              Visit&& visit) const {
+  // The rows and, in each, the columns of cells the circle may reach: its widest extent within
+  // the row's band, as Count takes it, and one cell more on either side for the rounding.
+  const double theta = miles / kEarthRadiusMiles, theta_deg = theta / kDegToRad;
+  const double lat_lo = lat - theta_deg, lat_hi = lat + theta_deg;
+  const int r_lo =
+      std::clamp(static_cast<int>(std::floor((lat_lo + 90.0) / cell_deg_)), 0, rows_ - 1);
+  const int r_hi =
+      std::clamp(static_cast<int>(std::floor((lat_hi + 90.0) / cell_deg_)), 0, rows_ - 1);
+  const double sin0 = std::sin(lat * kDegToRad), cos0 = std::cos(lat * kDegToRad);
+  const double reach = std::cos(theta) - 1e-11;
+  auto width = [&](double phi_deg) {
+    const double phi = std::clamp(phi_deg, -90.0, 90.0) * kDegToRad;
+    return HalfWidth(sin0, cos0, reach, std::sin(phi), std::cos(phi));
+  };
+  const bool has_widest = std::fabs(sin0) < std::cos(theta);
+  const double widest_deg = has_widest ? std::asin(sin0 / std::cos(theta)) / kDegToRad : 0.0;
+  int r = r_lo;
+  auto cells = [&](const Row& row, int first, int last) {
+    const std::size_t end = row.first[static_cast<std::size_t>(last) + 1];
+    for (std::size_t k = row.first[static_cast<std::size_t>(first)]; k < end; ++k) {
+      if (row.newest[k] < c.from || row.oldest[k] > c.to) continue;
+      const TimeMs* t = row.cell[k].time();
+      std::uint32_t b = 0, e = row.size[k];
+      if (row.oldest[k] < c.from)
+        b = static_cast<std::uint32_t>(std::lower_bound(t, t + e, c.from) - t);
+      if (row.newest[k] > c.to)
+        e = static_cast<std::uint32_t>(std::upper_bound(t + b, t + e, c.to) - t);
+      visit(row.cell[k], b, e, r, row.col[k]);
+    }
+  };
+  for (; r <= r_hi; ++r) {
+    const Row* row = grid_[static_cast<size_t>(r)].get();
+    if (!row || row->col.empty()) continue;
+    const double edge_lo = -90.0 + r * cell_deg_, edge_hi = edge_lo + cell_deg_;
+    const double band_lo = std::max(edge_lo, lat_lo), band_hi = std::min(edge_hi, lat_hi);
+    double w = std::max(width(band_lo), width(band_hi));
+    if (has_widest && widest_deg > band_lo && widest_deg < band_hi)
+      w = std::max(w, width(widest_deg));
+    if (w == kNone) continue;
+    const double w_deg = w / kDegToRad;
+    if (w == kAll || w_deg + 2 * cell_deg_ >= 180.0) {
+      cells(*row, 0, cols_ - 1);
+      continue;
+    }
+    const auto lo = static_cast<long long>(std::floor((lon - w_deg + 180.0) / cell_deg_)) - 1;
+    const auto hi = static_cast<long long>(std::floor((lon + w_deg + 180.0) / cell_deg_)) + 1;
+    const int wlo = Wrap(lo, cols_), whi = Wrap(hi, cols_);
+    if (wlo <= whi) {
+      cells(*row, wlo, whi);
+    } else {
+      cells(*row, wlo, cols_ - 1);
+      cells(*row, 0, whi);
+    }
+  }
+}
+
+std::optional<Flash> FlashIndex::Nearest(double lat, double lon, double miles, TimeMs from,
+                                         TimeMs to) const {
+  if (from > to || !(miles > 0)) return std::nullopt;
+  const Circle circle(lat, lon, miles, from, to);
+  // The cells nearest first, each with the least squared chord any point of it can have: once
+  // that exceeds the nearest flash found, no later cell holds a nearer one.
+  struct Near {
+    double least;
+    const Cell* cell;
+    std::uint32_t b, e;
+  };
+  // The bound: the haversine of the least latitude and longitude differences, the latter
+  // weighted by the least cosine of latitude in the cell, with sin x taken as x - x^3/6, which
+  // never exceeds it. The latitude's part is the same along a row.
+  auto sin_below = [](double x) { return std::max(0.0, x - x * x * x / 6); };
+  const double cos0 = std::cos(lat * kDegToRad);
+  int bound_row = -1;
+  double row_part = 0, lon_weight = 0;
+  std::vector<Near> cells;
+  std::shared_lock<RwLock> guard(lock_);
+  ForCellsNear(circle, lat, lon, miles,
+               [&](const Cell& cell, std::uint32_t b, std::uint32_t e, int row, int col) {
+                 if (row != bound_row) {
+                   const double lat_lo = -90.0 + row * cell_deg_, lat_hi = lat_lo + cell_deg_;
+                   const double dlat = std::max({0.0, lat_lo - lat, lat - lat_hi}) * kDegToRad;
+                   const double cos_least =
+                       std::max(0.0, std::min(std::cos(std::min(lat_hi, 90.0) * kDegToRad),
+                                              std::cos(lat_lo * kDegToRad)));
+                   row_part = sin_below(dlat / 2) * sin_below(dlat / 2);
+                   lon_weight = cos0 * cos_least;
+                   bound_row = row;
+                 }
+                 const double lon_mid = -180.0 + (col + 0.5) * cell_deg_;
+                 const double dlon = std::max(0.0, std::fabs(std::remainder(lon - lon_mid, 360.0)) -
+                                                       cell_deg_ / 2) *
+                                     kDegToRad;
+                 const double s = sin_below(dlon / 2);
+                 cells.push_back({4 * (row_part + lon_weight * s * s) * (1 - 1e-9), &cell, b, e});
+               });
+  auto farther = [](const Near& x, const Near& y) { return x.least > y.least; };
+  std::make_heap(cells.begin(), cells.end(), farther);
+  // A flash whose single precision squared chord exceeds that of one known inside by more than
+  // twice the rounding bound is farther for sure; the others are decided in double precision,
+  // by the rule Count uses.
+  std::optional<Flash> best;
+  double best_chord2 = 0, best_f = std::numeric_limits<double>::infinity();
+  const double slack = circle.sure < 0 ? std::numeric_limits<double>::infinity() : 2 * circle.bound;
+  while (!cells.empty() && !(best && cells.front().least > best_chord2)) {
+    std::pop_heap(cells.begin(), cells.end(), farther);
+    const auto [least, cell_ptr, b, e] = cells.back();
+    cells.pop_back();
+    const Cell& cell = *cell_ptr;
+    for (std::uint32_t i = b; i < e; ++i) {
+      const float dx = cell.x()[i] - circle.center_f[0], dy = cell.y()[i] - circle.center_f[1],
+                  dz = cell.z()[i] - circle.center_f[2];
+      const float d2 = dx * dx + dy * dy + dz * dz;
+      if (d2 > circle.maybe || d2 > best_f + slack) continue;
+      const Flash f{cell.time()[i], cell.lat()[i], cell.lon()[i]};
+      const double chord2 = ChordSquared(circle.center, ToUnitVector(f.lat, f.lon));
+      if (chord2 > circle.chord2) continue;
+      if (!best || chord2 < best_chord2 || (chord2 == best_chord2 && f.time > best->time)) {
+        best = f;
+        best_chord2 = chord2;
+      }
+      best_f = std::min(best_f, static_cast<double>(d2));
+    }
+  }
+  return best;
+}
+
+std::optional<TimeMs> FlashIndex::Newest(double lat, double lon, double miles, TimeMs from,
+                                         TimeMs to) const {
+  if (from > to || !(miles > 0)) return std::nullopt;
+  const Circle circle(lat, lon, miles, from, to);
+  std::optional<TimeMs> newest;
+  std::shared_lock<RwLock> guard(lock_);
+  ForCellsNear(
+      circle, lat, lon, miles, [&](const Cell& cell, std::uint32_t b, std::uint32_t e, int, int) {
+        // Newest first: the first flash inside is the cell's newest, and a cell none of whose
+        // flashes is newer than the one found is passed over.
+        for (std::uint32_t i = e; i-- > b && !(newest && cell.time()[i] <= *newest);) {
+          const float dx = cell.x()[i] - circle.center_f[0], dy = cell.y()[i] - circle.center_f[1],
+                      dz = cell.z()[i] - circle.center_f[2];
+          const float d2 = dx * dx + dy * dy + dz * dz;
+          if (d2 <= circle.sure ||
+              (d2 <= circle.maybe &&
+               ChordSquared(circle.center, ToUnitVector(cell.lat()[i], cell.lon()[i])) <=
+                   circle.chord2)) {
+            newest = cell.time()[i];
+            break;
+          }
+        }
+      });
+  return newest;
 }
 
 }  // namespace strikecount

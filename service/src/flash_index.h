@@ -41,14 +41,21 @@ class FlashIndex {
   // Flashes must have finite lat in [-90, 90] and lon in [-180, 180].
   void Insert(const std::vector<Flash>& flashes);
 
-  // Drops every flash with time < cutoff; returns how many.
-  std::size_t EvictBefore(TimeMs cutoff);
+  // Drops every flash with time < cutoff; returns how many. With `evicted`, appends them there
+  // (so that they can move to another index).
+  std::size_t EvictBefore(TimeMs cutoff, std::vector<Flash>* evicted = nullptr);
 
   // Drops the oldest flashes (whole seconds at a time) until at most `keep` remain.
   std::size_t EvictOldestBeyond(std::size_t keep);
 
   // Flashes with from <= time <= to within `miles` (great circle) of (lat, lon).
   std::uint64_t Count(double lat, double lon, double miles, TimeMs from, TimeMs to) const;
+
+  // Of the flashes Count would count, the one nearest to (lat, lon) (the newer of two equally
+  // near), and the newest one's time. These look at every flash near the circle's edge and
+  // inside it in the cells it reaches: slower than Count, which sums whole cells.
+  std::optional<Flash> Nearest(double lat, double lon, double miles, TimeMs from, TimeMs to) const;
+  std::optional<TimeMs> Newest(double lat, double lon, double miles, TimeMs from, TimeMs to) const;
 
   std::size_t size() const;
   std::optional<TimeMs> OldestTime() const;
@@ -120,7 +127,11 @@ class FlashIndex {
   };
   static std::uint64_t CheckEdges(Edges& edges, const Circle& c);
 
-  std::size_t EvictBeforeLocked(TimeMs cutoff);
+  std::size_t EvictBeforeLocked(TimeMs cutoff, std::vector<Flash>* evicted);
+  // Calls visit(cell, b, e, row, column) for the flashes [b, e) of each cell the circle may
+  // reach that lie in its time window. The caller holds the shared lock.
+  template <class Visit>
+  void ForCellsNear(const Circle& c, double lat, double lon, double miles, Visit&& visit) const;
   // Brings `before`, `first` and the row's time span up to date after inserts or evictions.
   void Summarize(Row& row) const;
   // Flashes in cells [first, last] (wrapped column numbers) of `row`, all inside the circle or

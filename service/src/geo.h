@@ -46,6 +46,17 @@ inline double GreatCircleMiles(double lat1, double lon1, double lat2, double lon
   return 2.0 * kEarthRadiusMiles * std::asin(std::sqrt(std::fmin(1.0, h)));
 }
 
+// The initial great-circle bearing from the first point towards the second, in degrees
+// clockwise from north, 0 <= bearing < 360.
+inline double InitialBearingDegrees(double lat1, double lon1, double lat2, double lon2) {
+  const double p1 = lat1 * kDegToRad, p2 = lat2 * kDegToRad, dl = (lon2 - lon1) * kDegToRad;
+  const double b =
+      std::atan2(std::sin(dl) * std::cos(p2),
+                 std::cos(p1) * std::sin(p2) - std::sin(p1) * std::cos(p2) * std::cos(dl));
+  const double deg = b / kDegToRad;
+  return deg < 0 ? deg + 360.0 : deg;
+}
+
 // Whether a flash at `flash` lies within `miles` of `center` under the service's counting rule.
 inline bool WithinMiles(const UnitVector& center, const UnitVector& flash, double miles) {
   return ChordSquared(center, flash) <= ChordSquaredForMiles(miles + kEdgeToleranceMiles);

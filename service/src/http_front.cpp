@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <boost/asio/buffer.hpp>
+#include <boost/beast/core/string.hpp>
 #include <boost/beast/http/basic_parser.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/status.hpp>
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "log.h"
+#include "protocol/area_detail.h"
 
 namespace strikecount {
 namespace {
@@ -92,8 +94,9 @@ SslCtx MakeTlsContext(const std::string& cert_chain_file, const std::string& key
   return ctx;
 }
 
-// Reads a request's method, target, version and whether the connection stays open, and skips
-// its header fields and body: the answers depend on nothing else, so nothing else is kept.
+// Reads a request's method, target, version, whether the connection stays open and whether it
+// asks for the extras of a count, and skips its other header fields and its body: the answers
+// depend on nothing else, so nothing else is kept.
 class RequestParser : public http::basic_parser<true> {
  public:
   RequestParser(std::string& target, const HttpLimits& limits) : target_(target) {
@@ -104,6 +107,7 @@ class RequestParser : public http::basic_parser<true> {
   http::verb verb = http::verb::unknown;
   std::string method;
   int version = 11;
+  bool detail = false;
 
  private:
   void on_request_impl(http::verb v, boost::beast::string_view method_text,
@@ -114,8 +118,14 @@ class RequestParser : public http::basic_parser<true> {
     version = ver;
   }
   void on_response_impl(int, boost::beast::string_view, int, error_code&) override {}
-  void on_field_impl(http::field, boost::beast::string_view, boost::beast::string_view,
-                     error_code&) override {}
+  void on_field_impl(http::field field, boost::beast::string_view name,
+                     boost::beast::string_view value, error_code&) override {
+    // Beast knows the field by no name of its own; most requests end at the size.
+    constexpr std::string_view kName = stormtally::wire::kDetailField;
+    if (field != http::field::unknown || name.size() != kName.size()) return;
+    if (boost::beast::iequals(name, boost::beast::string_view(kName.data(), kName.size())))
+      detail = value == "1";
+  }
   void on_header_impl(error_code&) override {}
   void on_body_init_impl(const boost::optional<std::uint64_t>&, error_code&) override {}
   std::size_t on_body_impl(boost::beast::string_view body, error_code&) override {
@@ -583,13 +593,16 @@ bool Connection::Parse() {
   const auto started = Clock::now();
   HttpReply reply;
   if (target_.size() > shared_.limits.target_limit) {
-    reply = {414, "text/plain", "request target too long\n"};
+    reply.status = 414;
+    reply.body = "request target too long\n";
   } else {
     try {
-      reply = shared_.hooks.handle(parser_->method, target_);
+      reply = shared_.hooks.handle(parser_->method, target_, parser_->detail);
     } catch (const std::exception& e) {
       LogError(std::string("request handler failed: ") + e.what());
-      reply = {500, "text/plain", "internal error\n"};
+      reply = HttpReply();
+      reply.status = 500;
+      reply.body = "internal error\n";
     }
   }
   Answer(reply, parser_->version, parser_->keep_alive(), parser_->verb == http::verb::head,
@@ -611,6 +624,12 @@ void Connection::Answer(const HttpReply& reply, int version, bool keep_alive, bo
   out_ += reply.content_type;
   out_ += "\r\nCache-Control: no-store\r\n";
   if (reply.status == 405) out_ += "Allow: GET, HEAD\r\n";
+  for (const auto& [name, value] : reply.fields) {
+    out_ += name;
+    out_ += ": ";
+    out_ += value;
+    out_ += "\r\n";
+  }
   out_ += "Content-Length: ";
   out_ += std::to_string(reply.body.size());
   if (version == 10 && keep_alive) out_ += "\r\nConnection: keep-alive";
@@ -630,7 +649,10 @@ void Connection::Answer(const HttpReply& reply, int version, bool keep_alive, bo
 // Answers a request that cannot be read, then closes.
 void Connection::Refuse(int status, const char* reason) {
   parser_.reset();
-  Answer({status, "text/plain", reason}, 11, false, false, loop_.now);
+  HttpReply reply;
+  reply.status = status;
+  reply.body = reason;
+  Answer(reply, 11, false, false, loop_.now);
   linger_after_ = true;
 }
 

@@ -37,8 +37,8 @@ struct HttpLimits {
 
 struct HttpHooks {
   // Answers a complete request, on the network thread that read it; may be called from several
-  // threads at once.
-  std::function<HttpReply(std::string_view method, std::string_view target)> handle;
+  // threads at once. `detail`: the request had the field stormtally::wire::kDetailField: 1.
+  std::function<HttpReply(std::string_view method, std::string_view target, bool detail)> handle;
   // Every answer sent, with the time from the complete request to the answer being ready.
   std::function<void(int status, double seconds)> answered;
   // +1 when a connection opens, -1 when it closes.

@@ -239,8 +239,8 @@ int main(int argc, char** argv) {
 
   StrikeService service(options);
   HttpHooks hooks;
-  hooks.handle = [&service](std::string_view method, std::string_view target) {
-    return service.Handle(method, target);
+  hooks.handle = [&service](std::string_view method, std::string_view target, bool detail) {
+    return service.Handle(method, target, detail);
   };
   hooks.answered = [&service](int status, double seconds) {
     service.metrics().RecordRequest(status, seconds);

@@ -137,8 +137,8 @@ void GlmDirectorySource::Poll() {
     const TimeMs ta = a.parsed ? a.parsed->start : 0, tb = b.parsed ? b.parsed->start : 0;
     return ta != tb ? ta < tb : a.name < b.name;
   });
-  // Files that end before the window starts hold nothing countable: skip them unopened.
-  const TimeMs window = service_.options().window;
+  // Files that end before the flashes kept begin hold nothing of use: skip them unopened.
+  const TimeMs window = service_.Retention();
   TimeMs horizon = service_.Now() - window;
   if (service_.options().clock.kind == ClockSetting::Kind::kNewestData) {
     TimeMs newest = service_.NewestData().value_or(INT64_MIN);
@@ -193,7 +193,7 @@ void GlmDirectorySource::Take(const std::string& path, const std::string& name) 
           (g.rejected ? " (" + std::to_string(g.rejected) + " rejected)" : "") + ", data to " +
           FormatIso8601(g.end));
   // Remember granules only as long as a copy of them could still matter.
-  const TimeMs forget = service_.Now() - service_.options().window - 60 * kMsPerMinute;
+  const TimeMs forget = service_.Now() - service_.Retention() - 60 * kMsPerMinute;
   for (auto it = granules_.begin(); it != granules_.end();) {
     it = it->second < forget ? granules_.erase(it) : std::next(it);
   }
@@ -367,7 +367,7 @@ void DemoSource::Run() {
     if (now - last_log >= kMsPerMinute) {
       last_log = now;
       LogInfo("demo source: SIMULATED, " + std::to_string(simulator.storms().size()) +
-              " storm cells, " + std::to_string(service_.index().size()) + " flashes held");
+              " storm cells, " + std::to_string(service_.FlashesHeld()) + " flashes held");
     }
   }
 }

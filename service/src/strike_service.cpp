@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "count_query.h"
 #include "log.h"
+#include "protocol/area_detail.h"
 
 namespace strikecount {
 namespace {
@@ -126,8 +126,10 @@ void StrikeService::Ingest(const std::vector<Flash>& flashes, std::optional<Time
   newest_data_.store(newest);
   last_arrival_.store(wall);
 
-  const TimeMs cutoff = Now() - options_.window;
-  std::vector<Flash> keep;
+  // Flashes of the window go where counts look, older ones that are still kept straight to
+  // the history.
+  const TimeMs now = Now(), cutoff = now - options_.window, horizon = now - Retention();
+  std::vector<Flash> keep, old;
   keep.reserve(flashes.size());
   std::uint64_t implausible = 0, outside = 0, invalid = 0;
   for (const Flash& f : flashes) {
@@ -135,31 +137,54 @@ void StrikeService::Ingest(const std::vector<Flash>& flashes, std::optional<Time
       ++implausible;
     } else if (!(f.lat >= -90 && f.lat <= 90 && f.lon >= -180 && f.lon <= 180)) {
       ++invalid;
-    } else if (f.time < cutoff) {
+    } else if (f.time < horizon) {
       ++outside;
     } else {
-      keep.push_back(f);
+      (f.time < cutoff ? old : keep).push_back(f);
     }
   }
   metrics_.CountDropped(Metrics::Dropped::kImplausibleTime, implausible);
   metrics_.CountDropped(Metrics::Dropped::kInvalid, invalid);
   metrics_.CountDropped(Metrics::Dropped::kOutsideWindow, outside);
-  index_.Insert(keep);
-  metrics_.CountIngested(keep.size());
-  metrics_.CountDropped(Metrics::Dropped::kOutsideWindow, index_.EvictBefore(cutoff));
+  recent_.Insert(keep);
+  if (!old.empty()) {
+    moved_before_.store(std::max(moved_before_.load(), cutoff));
+    history_.Insert(old);
+  }
+  metrics_.CountIngested(keep.size() + old.size());
+  EvictAndCap(now);
+}
 
-  const std::size_t capped = index_.EvictOldestBeyond(options_.max_flashes);
+TimeMs StrikeService::Retention() const {
+  return std::max<TimeMs>(stormtally::wire::kLookbackSeconds * kMsPerSecond, 2 * options_.window);
+}
+
+// Moves what has left the window into the history, drops what is older than kept, and keeps
+// the flashes held within the cap, the oldest going first.
+void StrikeService::EvictAndCap(TimeMs now) {
+  const TimeMs cutoff = now - options_.window;
+  std::vector<Flash> moved;
+  recent_.EvictBefore(cutoff, &moved);
+  if (!moved.empty()) {
+    // Set first, so that a count that finds the flashes no longer in recent_ looks for them.
+    moved_before_.store(std::max(moved_before_.load(), cutoff));
+    history_.Insert(moved);
+  }
+  metrics_.CountDropped(Metrics::Dropped::kOutsideWindow, history_.EvictBefore(now - Retention()));
+
+  const std::size_t max = options_.max_flashes, in_window = recent_.size();
+  const std::size_t capped = history_.EvictOldestBeyond(in_window < max ? max - in_window : 0) +
+                             recent_.EvictOldestBeyond(max);
   if (capped > 0) {
     metrics_.CountDropped(Metrics::Dropped::kCap, capped);
-    LogWarning("flash cap of " + std::to_string(options_.max_flashes) + " reached: dropped the " +
+    LogWarning("flash cap of " + std::to_string(max) + " reached: dropped the " +
                std::to_string(capped) + " oldest flashes; counts now miss them");
   }
 }
 
 void StrikeService::Maintain() {
   std::lock_guard<std::mutex> guard(ingest_mutex_);
-  metrics_.CountDropped(Metrics::Dropped::kOutsideWindow,
-                        index_.EvictBefore(Now() - options_.window));
+  EvictAndCap(Now());
   // Going stale and coming back are logged once each, so that the log tells when counts were
   // refused even if nobody asked meanwhile.
   std::string reason;
@@ -211,27 +236,121 @@ bool StrikeService::Fresh(std::string* reason) const {
   return true;
 }
 
-HttpReply StrikeService::Handle(std::string_view method, std::string_view target) {
+HttpReply StrikeService::Handle(std::string_view method, std::string_view target, bool detail) {
   if (method != "GET" && method != "HEAD") return Text(405, "only GET and HEAD are served\n");
   const size_t question = target.find('?');
   const std::string_view path = target.substr(0, question);
   const std::string_view query =
       question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
-  if (path == stormtally::wire::kCountPath) return Count(query);
+  if (path == stormtally::wire::kCountPath) return Count(query, detail);
+  if (path == stormtally::wire::kAreaPath) return AreaJson(query);
   if (path == "/healthz") return Health();
   if (path == "/metrics") return RenderMetrics();
   return Text(404, "not found\n");
 }
 
-HttpReply StrikeService::Count(std::string_view query) {
+struct StrikeService::Area {
+  stormtally::wire::AreaDetail detail;
+  std::optional<Flash> nearest;  // where the nearest flash is
+};
+
+std::uint64_t StrikeService::CountWindow(const CountQuery& q, TimeMs from, TimeMs to) const {
+  std::uint64_t n = recent_.Count(q.lat, q.lon, q.distance_miles, from, to);
+  if (from < moved_before_.load(std::memory_order_relaxed))
+    n += history_.Count(q.lat, q.lon, q.distance_miles, from, to);
+  return n;
+}
+
+HttpReply StrikeService::Count(std::string_view query, bool detail) {
   const CountQueryResult parsed = ParseCountQuery(query);
   if (!parsed.query) return Text(400, parsed.error + "\n");
   std::string reason;
   if (!Fresh(&reason)) return Text(503, reason + "\n");
   const TimeMs now = Now();
   const CountQuery& q = *parsed.query;
-  const std::uint64_t n = index_.Count(q.lat, q.lon, q.distance_miles, now - options_.window, now);
-  return Text(200, std::to_string(n));
+  if (!detail) return Text(200, std::to_string(CountWindow(q, now - options_.window, now)));
+  const Area area = Detail(q, now);
+  HttpReply reply = Text(200, std::to_string(area.detail.count));
+  reply.fields = stormtally::wire::detailFields(area.detail);
+  return reply;
+}
+
+// The extras of a count at `now`, from both indexes: the count itself, that of the window
+// before, the nearest flash in the window and the age of the newest within the look-back.
+StrikeService::Area StrikeService::Detail(const CountQuery& q, TimeMs now) const {
+  const TimeMs window = options_.window, lookback = Retention();
+  Area area;
+  stormtally::wire::AreaDetail& d = area.detail;
+  d.count = CountWindow(q, now - window, now);
+  d.previousCount = CountWindow(q, now - 2 * window, now - window - 1);
+  d.windowSeconds = window / kMsPerSecond;
+  d.lookbackSeconds = lookback / kMsPerSecond;
+  d.newestData = FormatIso8601(NewestData().value_or(now));
+  const UnitVector center = ToUnitVector(q.lat, q.lon);
+  auto chord2 = [&](const Flash& f) { return ChordSquared(center, ToUnitVector(f.lat, f.lon)); };
+  // The history holds only flashes older than moved_before_: it is asked only when the window
+  // reaches back past that, or nothing newer was found in the window's index.
+  const TimeMs moved_before = moved_before_.load(std::memory_order_relaxed);
+  std::optional<TimeMs> newest;
+  for (const FlashIndex* index : {&recent_, &history_}) {
+    const bool history = index == &history_;
+    if (!history || now - window < moved_before) {
+      const auto f = index->Nearest(q.lat, q.lon, q.distance_miles, now - window, now);
+      if (f && (!area.nearest || chord2(*f) < chord2(*area.nearest) ||
+                (chord2(*f) == chord2(*area.nearest) && f->time > area.nearest->time)))
+        area.nearest = f;
+    }
+    if (!history || !newest || *newest < moved_before) {
+      const auto t = index->Newest(q.lat, q.lon, q.distance_miles, now - lookback, now);
+      if (t) newest = std::max(newest.value_or(*t), *t);
+    }
+  }
+  if (newest) d.lastAgeSeconds = (now - *newest) / kMsPerSecond;
+  if (const auto& f = area.nearest) {
+    const double miles = GreatCircleMiles(q.lat, q.lon, f->lat, f->lon);
+    const int bearing =
+        static_cast<int>(std::lround(InitialBearingDegrees(q.lat, q.lon, f->lat, f->lon))) % 360;
+    d.nearest = stormtally::wire::NearestFlash{std::round(miles * 10) / 10, bearing,
+                                               (now - f->time) / kMsPerSecond};
+  }
+  return area;
+}
+
+HttpReply StrikeService::AreaJson(std::string_view query) {
+  const CountQueryResult parsed = ParseCountQuery(query);
+  if (!parsed.query) return Text(400, parsed.error + "\n");
+  std::string reason;
+  if (!Fresh(&reason)) return Text(503, reason + "\n");
+  const TimeMs now = Now();
+  const CountQuery& q = *parsed.query;
+  const Area area = Detail(q, now);
+  const stormtally::wire::AreaDetail& d = area.detail;
+  nlohmann::ordered_json doc;
+  doc["count"] = d.count;
+  doc["previous_count"] = d.previousCount;
+  doc["trend"] = stormtally::wire::trendWord(stormtally::wire::trendOf(d.count, d.previousCount));
+  doc["window_seconds"] = d.windowSeconds;
+  doc["newest_data"] = d.newestData;
+  doc["nearest"] = nullptr;
+  if (d.nearest) {
+    doc["nearest"] = {{"distance_miles", d.nearest->miles},
+                      {"bearing_degrees", d.nearest->bearing},
+                      {"compass", stormtally::wire::compassPoint(d.nearest->bearing)},
+                      {"age_seconds", d.nearest->ageSeconds},
+                      {"time", FormatIso8601(area.nearest->time)},
+                      {"lat", area.nearest->lat},
+                      {"lon", area.nearest->lon}};
+  }
+  doc["last_flash_age_seconds"] = nullptr;
+  if (d.lastAgeSeconds) doc["last_flash_age_seconds"] = *d.lastAgeSeconds;
+  doc["lookback_seconds"] = d.lookbackSeconds;
+  doc["lat"] = q.lat;
+  doc["lon"] = q.lon;
+  doc["distance_miles"] = q.distance_miles;
+  HttpReply reply;
+  reply.content_type = "application/json";
+  reply.body = doc.dump() + "\n";
+  return reply;
 }
 
 HttpReply StrikeService::Health() {
@@ -251,7 +370,7 @@ HttpReply StrikeService::Health() {
   doc["clock"] = ClockName(options_.clock.kind);
   doc["now"] = FormatIso8601(now);
   doc["window_minutes"] = static_cast<double>(options_.window) / kMsPerMinute;
-  doc["flashes_held"] = index_.size();
+  doc["flashes_held"] = FlashesHeld();
   doc["max_flashes"] = options_.max_flashes;
   if (newest) {
     doc["newest_data"] = FormatIso8601(*newest);
@@ -282,8 +401,8 @@ HttpReply StrikeService::RenderMetrics() {
   const auto newest = NewestData();
   const TimeMs last = last_arrival_.load();
   const double nan = std::nan("");
-  gauge("strikecount_flashes_held", "Flashes held in the index now.",
-        static_cast<double>(index_.size()));
+  gauge("strikecount_flashes_held", "Flashes held now, in the window and older.",
+        static_cast<double>(FlashesHeld()));
   gauge("strikecount_flashes_max", "Cap on flashes held; beyond it the oldest are dropped.",
         static_cast<double>(options_.max_flashes));
   gauge("strikecount_window_seconds", "Counting window.",

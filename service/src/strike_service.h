@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "count_query.h"
 #include "flash_index.h"
 #include "metrics.h"
 #include "time_util.h"
@@ -43,6 +44,7 @@ struct HttpReply {
   int status = 200;
   std::string content_type = "text/plain";
   std::string body;
+  std::vector<std::pair<std::string, std::string>> fields;  // more response header fields
 };
 
 class StrikeService {
@@ -53,12 +55,13 @@ class StrikeService {
   // file, the time of a feed line), also when the batch is empty.
   void Ingest(const std::vector<Flash>& flashes, std::optional<TimeMs> data_time);
 
-  // Drops flashes that have left the window, and logs the data going stale or fresh again.
-  // Called about once a second.
+  // Moves flashes that have left the window out of the counting index, drops those older than
+  // Retention(), and logs the data going stale or fresh again. Called about once a second.
   void Maintain();
 
-  // Answers one request. `target` is the raw request target (path and query).
-  HttpReply Handle(std::string_view method, std::string_view target);
+  // Answers one request. `target` is the raw request target (path and query); `detail`: the
+  // client sent the request field stormtally::wire::kDetailField with the value 1.
+  HttpReply Handle(std::string_view method, std::string_view target, bool detail = false);
 
   // A source's trouble (a corrupt file, a lost feed), shown on /healthz until the next one.
   void ReportSourceProblem(std::string message);
@@ -69,19 +72,34 @@ class StrikeService {
   // Whether counts can be trusted now; `reason` says why not.
   bool Fresh(std::string* reason) const;
 
+  // How long flashes are kept: the look-back of the last flash's age (an hour), or two windows
+  // when that is longer, so that the window before the present one can be counted.
+  TimeMs Retention() const;
+  std::size_t FlashesHeld() const { return recent_.size() + history_.size(); }
+
   Metrics& metrics() { return metrics_; }
-  const FlashIndex& index() const { return index_; }
+  // The flashes of the window, which the count reads, and those older, up to Retention().
+  const FlashIndex& index() const { return recent_; }
+  const FlashIndex& history() const { return history_; }
   const ServiceOptions& options() const { return options_; }
 
  private:
-  HttpReply Count(std::string_view query);
+  struct Area;
+  Area Detail(const CountQuery& q, TimeMs now) const;
+  std::uint64_t CountWindow(const CountQuery& q, TimeMs from, TimeMs to) const;
+  void EvictAndCap(TimeMs now);
+  HttpReply Count(std::string_view query, bool detail);
+  HttpReply AreaJson(std::string_view query);
   HttpReply Health();
   HttpReply RenderMetrics();
 
   static constexpr TimeMs kNone = INT64_MIN;
 
   const ServiceOptions options_;
-  FlashIndex index_;
+  // Each flash is held once: in recent_ while it may be counted, then in history_. A flash in
+  // history_ is older than moved_before_, so a count of the window seldom needs to look there.
+  FlashIndex recent_, history_;
+  std::atomic<TimeMs> moved_before_{INT64_MIN};
   Metrics metrics_;
   std::mutex ingest_mutex_;
   std::atomic<TimeMs> newest_data_{kNone};   // by data time

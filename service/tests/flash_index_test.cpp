@@ -8,14 +8,29 @@
 
 constexpr TimeMs kT0 = 1'700'000'000'000;
 
-std::uint64_t BruteForce(const std::vector<Flash>& flashes, double lat, double lon, double miles,
-                         TimeMs from, TimeMs to) {
+// The count, the nearest flash's time (the newer of two equally near) and the newest time.
+std::tuple<std::uint64_t, std::optional<TimeMs>, std::optional<TimeMs>> BruteForce(
+    const std::vector<Flash>& flashes, double lat, double lon, double miles, TimeMs from,
+    TimeMs to) {
   std::uint64_t n = 0;
+  std::optional<TimeMs> nearest, newest;
+  double best = 0;
   for (const Flash& f : flashes) {
-    n += f.time >= from && f.time <= to &&
-         GreatCircleMiles(lat, lon, f.lat, f.lon) <= miles + kEdgeToleranceMiles;
+    const double d = GreatCircleMiles(lat, lon, f.lat, f.lon);
+    if (f.time < from || f.time > to || d > miles + kEdgeToleranceMiles) continue;
+    ++n;
+    if (!nearest || d < best || (d == best && f.time > *nearest)) best = d, nearest = f.time;
+    newest = std::max(newest.value_or(f.time), f.time);
   }
-  return n;
+  return {n, nearest, newest};
+}
+
+auto Indexed(const FlashIndex& index, double lat, double lon, double miles, TimeMs from,
+             TimeMs to) {
+  const std::optional<Flash> nearest = index.Nearest(lat, lon, miles, from, to);
+  return std::make_tuple(index.Count(lat, lon, miles, from, to),
+                         nearest ? std::optional<TimeMs>(nearest->time) : std::nullopt,
+                         index.Newest(lat, lon, miles, from, to));
 }
 
 TEST(FlashIndex, MatchesBruteForceAnywhereOnTheGlobe) {
@@ -36,7 +51,7 @@ TEST(FlashIndex, MatchesBruteForceAnywhereOnTheGlobe) {
       // Every fourth window holds all the flashes, the others cut into the cells.
       const TimeMs from = q % 4 ? kT0 + static_cast<TimeMs>(u(rng) * 600'000) : kT0;
       const TimeMs to = from + (q % 4 ? 900'000 : 1'200'000);
-      ASSERT_EQ(index.Count(qlat, qlon, miles, from, to),
+      ASSERT_EQ(Indexed(index, qlat, qlon, miles, from, to),
                 BruteForce(flashes, qlat, qlon, miles, from, to))
           << qlat << "," << qlon << " r=" << miles;
     }
@@ -54,12 +69,21 @@ TEST(FlashIndex, RadiusEdgesAntimeridianAndBothEndsOfTheWindow) {
   index.Insert(flashes);
   const double on = kEarthRadiusMiles * kDegToRad, off = on - 1e-6;
   const double pair = GreatCircleMiles(38.699, -90.683, 39.5, -89.25);
-  EXPECT_EQ(index.Count(0, 0, on, kT0, kT0), 1u);  // exactly on the radius, and just inside
-  EXPECT_EQ(index.Count(0, 0, off, kT0, kT0), 0u);
+  // Exactly on the radius, and just inside: counted, and so nearest and newest.
+  EXPECT_EQ(Indexed(index, 0, 0, on, kT0, kT0), std::make_tuple(1u, kT0, kT0));
+  EXPECT_EQ(Indexed(index, 0, 0, off, kT0, kT0), std::make_tuple(0u, std::nullopt, std::nullopt));
   EXPECT_EQ(index.Count(-40, -90, on, kT0, kT0), 1u);
   EXPECT_EQ(index.Count(-40, -90, off, kT0, kT0), 0u);
   EXPECT_EQ(index.Count(38.699, -90.683, pair, kT0, kT0), 1u);
   EXPECT_EQ(index.Count(0, 180, 2, kT0, kT0), 3u);  // 179.99, -179.99 and 180; not 0.1,-180
   EXPECT_EQ(index.Count(10, 10, 1, kT0, kT0 + 1000), 3u);
-  EXPECT_EQ(index.Count(10, 10, 1, kT0 + 1, kT0 + 999), 1u);
+  EXPECT_EQ(Indexed(index, 10, 10, 1, kT0 + 1, kT0 + 999),
+            std::make_tuple(1u, kT0 + 500, kT0 + 500));
+  // Of five flashes at one place, all equally near, the newest is the nearest.
+  EXPECT_EQ(index.Nearest(10, 10, 1, kT0 - 1, kT0 + 1001)->time, kT0 + 1001);
+  // Moved out with their positions: what another index needs to hold them.
+  std::vector<Flash> evicted;
+  EXPECT_EQ(index.EvictBefore(kT0 + 1, &evicted), 9u);
+  EXPECT_EQ(std::make_tuple(evicted.size(), evicted[0].lat, evicted[0].lon, index.size()),
+            std::make_tuple(9u, -41.0, -90.0, 3u));
 }

@@ -5,8 +5,11 @@
 #include <netcdf.h>
 
 #include <atomic>
+#include <cmath>
+#include <nlohmann/json.hpp>
 #include <thread>
 
+#include "protocol/area_detail.h"
 #include "sources.h"
 #include "test_support.h"
 
@@ -75,6 +78,100 @@ TEST(GlmFile, TheReaderProgramDecodesEverySampleAndCountsMatchTheDataNotes) {
       EXPECT_EQ(Count(service, lat, lon, miles), "200 " + std::to_string(within[k]))
           << lat << "," << lon << " " << km[k];
     }
+  }
+}
+
+// A GET through the live front: the header block and the body.
+std::pair<std::string, std::string> Fetch(std::uint16_t port, const std::string& target,
+                                          const std::string& fields = "") {
+  Raw raw(port);
+  raw.Send(Get(target, fields + "Connection: close\r\n"));
+  const std::string answer = raw.ReadToClose();
+  const size_t end = answer.find("\r\n\r\n");
+  return {answer.substr(0, end + 2), end == std::string::npos ? "" : answer.substr(end + 4)};
+}
+
+TEST(GlmFile, TheExtrasOfACountMatchABruteForceOverEverySample) {
+  SKIP_WITHOUT_SHARED_DATA();
+  // The minute of 2018-07-02 ends at 04:34:00: a window of 20 s holds the last granule of it,
+  // the window before the middle one; every later sample lies ahead of the clock.
+  const TimeMs now = *ParseIso8601("2018-07-02T04:34:00Z"), window = 20 * kMsPerSecond;
+  ServiceOptions options = At(now);
+  options.window = window;
+  Front front(options);
+  std::vector<Flash> all;
+  for (int i = 0; i < 9; ++i) {
+    const GlmReadResult r = ReadGlmFileIsolated(PathOf(i), DefaultGlmReaderProgram());
+    ASSERT_TRUE(r.granule) << r.error;
+    front.service.Ingest(r.granule->flashes, r.granule->end);
+    all.insert(all.end(), r.granule->flashes.begin(), r.granule->flashes.end());
+  }
+  const auto port = front.Plain();
+  // Distance and initial bearing from (a, b) to (c, d), degrees, on a sphere of 3958.8 mi.
+  const double rad = std::acos(-1.0) / 180;
+  auto miles = [&](double a, double b, double c, double d) {
+    const double h =
+        std::pow(std::sin((c - a) * rad / 2), 2) +
+        std::cos(a * rad) * std::cos(c * rad) * std::pow(std::sin((d - b) * rad / 2), 2);
+    return 2 * 3958.8 * std::asin(std::sqrt(h));
+  };
+  auto bearing = [&](double a, double b, double c, double d) {
+    const double y = std::sin((d - b) * rad) * std::cos(c * rad);
+    const double x = std::cos(a * rad) * std::sin(c * rad) -
+                     std::sin(a * rad) * std::cos(c * rad) * std::cos((d - b) * rad);
+    return std::fmod(std::atan2(y, x) / rad + 360, 360);
+  };
+  // Far north with the storms to the east (where the bearing there and the one back differ by
+  // 3-6 degrees), at distances of hundreds of miles (where another sphere shows); KHDC (two
+  // flashes within 50 km in the window, one before); Uruguay; a place off the globe.
+  const std::tuple<double, double, double> places[] = {{52.7, -122, 450},
+                                                       {51.7, -74, 450},
+                                                       {30.5193, -90.4074, 31.0686},
+                                                       {-33, -60, 300},
+                                                       {-90.4074, 30.5193, 0}};
+  for (const auto& [lat, lon, radius] : places) {
+    SCOPED_TRACE(std::to_string(lat) + "," + std::to_string(lon) + " " + std::to_string(radius));
+    const std::string query = "?lat=" + std::to_string(lat) + "&lon=" + std::to_string(lon) +
+                              "&distance=" + std::to_string(radius);
+    if (radius == 0) {  // no such place: refused alike, without extras
+      EXPECT_EQ(Fetch(port, std::string(stormtally::wire::kAreaPath) + query).first.substr(0, 12),
+                "HTTP/1.1 400");
+      continue;
+    }
+    std::uint64_t count = 0, previous = 0;
+    const Flash* nearest = nullptr;
+    TimeMs last = INT64_MIN;
+    for (const Flash& f : all) {
+      const double d = miles(lat, lon, f.lat, f.lon);
+      if (d > radius || f.time > now) continue;
+      count += f.time >= now - window;
+      previous += f.time >= now - 2 * window && f.time < now - window;
+      if (f.time >= now - window && (!nearest || d < miles(lat, lon, nearest->lat, nearest->lon)))
+        nearest = &f;
+      if (f.time >= now - 3600 * kMsPerSecond) last = std::max(last, f.time);
+    }
+    ASSERT_TRUE(nearest);
+    const double d = miles(lat, lon, nearest->lat, nearest->lon);
+    const double b = bearing(lat, lon, nearest->lat, nearest->lon);
+    const auto json = nlohmann::json::parse(Fetch(port, "/v1/area" + query).second);
+    const auto& n = json["nearest"];
+    EXPECT_EQ(std::make_tuple(json["count"], json["previous_count"], n["age_seconds"],
+                              json["last_flash_age_seconds"], n["time"], n["lat"], n["lon"]),
+              std::make_tuple(count, previous, (now - nearest->time) / 1000, (now - last) / 1000,
+                              FormatIso8601(nearest->time), nearest->lat, nearest->lon));
+    EXPECT_NEAR(n["distance_miles"].get<double>(), d, 0.0501);
+    EXPECT_LE(std::fabs(std::remainder(n["bearing_degrees"].get<double>() - b, 360)), 0.501);
+    // The same through the request field, whose name may come in any case.
+    const auto [block, body] =
+        Fetch(port, std::string(stormtally::wire::kCountPath) + query, "sTRIKES-dETAIL: 1\r\n");
+    const auto fields = stormtally::wire::readDetailFields(block, std::stoull(body));
+    ASSERT_TRUE(fields && fields->nearest) << block;
+    EXPECT_EQ(std::make_tuple(fields->count, fields->previousCount, fields->nearest->miles,
+                              fields->nearest->bearing, fields->nearest->ageSeconds,
+                              fields->lastAgeSeconds, fields->windowSeconds),
+              std::make_tuple(count, previous, n["distance_miles"].get<double>(),
+                              n["bearing_degrees"].get<int>(), n["age_seconds"].get<TimeMs>(),
+                              std::optional<TimeMs>((now - last) / 1000), TimeMs{20}));
   }
 }
 

@@ -33,7 +33,13 @@ TEST(HttpFront, AnswersCountsRefusesBadRequestsAndClosesSlowIdleAndSurplusClient
       {std::string("GET /\0x HTTP/1.1\r\n\r\n", 20), "400 "},
       // Still there after all that: two requests in one packet, and HEAD (no body).
       {Get(kKlsx) + Get("/healthz"), "200 OK*text/plain*\r\n\r\n2HTTP/1.1 200*\"ok\""},
-      {"HEAD " + kKlsx + " HTTP/1.1\r\n\r\n" + Get("/"), "200 OK*Content-Length: 1\r\n\r\nHTTP"}};
+      {"HEAD " + kKlsx + " HTTP/1.1\r\n\r\n" + Get("/"), "200 OK*Content-Length: 1\r\n\r\nHTTP"},
+      // The extras of a count as response fields, asked for in any case; none for a 400.
+      {Get(kKlsx, "strikes-DETAIL: 1\r\n"),
+       "200 OK*\r\nStrikes-Window: 900\r\nStrikes-Previous-Count: 0\r\n*Nearest-Age: 60\r\n"
+       "Strikes-Last-Age: 0\r\nContent-Length: 1\r\n\r\n2"},
+      {Get("/v1/area?lat=1", "Strikes-Detail: 1\r\n"),
+       "400 *no-store\r\nContent-Length: 18\r\n\r\nmissing key 'lon'"}};
   for (const auto& [request, pattern] : cases) {
     Raw raw(port);
     raw.Send(request);
@@ -49,6 +55,11 @@ TEST(HttpFront, AnswersCountsRefusesBadRequestsAndClosesSlowIdleAndSurplusClient
     EXPECT_NE(at, std::string::npos) << request.substr(0, 60) << " gave " << answer;
   }
   EXPECT_GE(front.service.metrics().RequestsWithStatus(431), 3u);
+  Raw plain(port);  // without the field, the answer is byte for byte what it always was
+  plain.Send(Get(kKlsx, "Connection: close\r\n"));
+  EXPECT_EQ(plain.ReadToClose(),
+            "HTTP/1.1 200 OK\r\nServer: strikecountd\r\nContent-Type: text/plain\r\nCache-Control: "
+            "no-store\r\nContent-Length: 1\r\nConnection: close\r\n\r\n2");
   Raw idle(port);  // connects and says nothing
   EXPECT_EQ(idle.ReadToClose(), "");
   EXPECT_TRUE(idle.closed);

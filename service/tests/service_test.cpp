@@ -6,6 +6,7 @@
 #include <regex>
 #include <thread>
 
+#include "protocol/area_detail.h"
 #include "sources.h"
 #include "storm_simulator.h"
 #include "test_support.h"
@@ -65,6 +66,47 @@ TEST(StrikeService, CountsTheWindowNearThePointAndRefusesStaleData) {
       "503 until newer data arrives\nINFO data feed is fresh again: newest data is 1.5 s old\n");
   wall += 10 * kMsPerMinute;  // bad input is still told as bad input while stale
   EXPECT_EQ(s.Handle("GET", "/counter/Strike_Counter.php?lat=1").status, 400);
+}
+
+// What a count with the request field says besides the count: "count previous nearest-age last".
+std::string Extras(StrikeService& s, const std::string& target) {
+  const HttpReply reply = s.Handle("GET", target, true);
+  std::string block;
+  for (const auto& [name, value] : reply.fields) block += name + ": " + value + "\n";
+  const auto d = stormtally::wire::readDetailFields(block, std::stoull(reply.body));
+  auto text = [](auto v) { return v ? std::to_string(*v) : std::string("-"); };
+  return std::to_string(d->count) + " " + std::to_string(d->previousCount) + " " +
+         text(d->nearest ? std::optional(d->nearest->ageSeconds) : std::nullopt) + " " +
+         text(d->lastAgeSeconds);
+}
+
+TEST(StrikeService, FlashesLeaveTheCountWithTheWindowAndTheExtrasAfterAnHour) {
+  ServiceOptions options = Live();
+  options.stale_after = 0;
+  StrikeService s(options);
+  // Near KLSX: one in the window, one in the window before it (straight into the history), one
+  // within the hour only, and one too old to keep.
+  s.Ingest({{kNow - 2 * kMsPerMinute, 38.7, -90.7},
+            {kNow - 20 * kMsPerMinute, 38.7, -90.7},
+            {kNow - 50 * kMsPerMinute, 38.7, -90.7},
+            {kNow - 61 * kMsPerMinute, 38.7, -90.7}},
+           kNow);
+  const std::tuple<TimeMs, const char*, std::size_t, std::size_t> steps[] = {
+      // wall clock after kNow, plain answer, extras, flashes in the window and in the history
+      {0, "200 1", 1, 2},
+      {14 * kMsPerMinute, "200 0", 0, 2},  // the first has left the window, the third the hour
+      {53 * kMsPerMinute, "200 0", 0, 1},  // only it is left, 55 minutes old
+      {58 * kMsPerMinute + 1, "200 0", 0, 0}};
+  const char* extras[] = {"1 1 120 120", "0 1 - 960", "0 0 - 3300", "0 0 - -"};
+  for (int i = 0; i < 4; ++i) {
+    const auto [after, plain, in_window, in_history] = steps[i];
+    wall = kNow + after;
+    s.Maintain();
+    EXPECT_EQ(Ask(s, kKlsx) + ", " + Extras(s, kKlsx), std::string(plain) + ", " + extras[i]);
+    EXPECT_EQ(std::make_pair(s.index().size(), s.history().size()),
+              std::make_pair(in_window, in_history));
+  }
+  EXPECT_EQ(s.metrics().DroppedFlashes(Metrics::Dropped::kOutsideWindow), 4u);
 }
 
 TEST(StrikeService, HealthMetricsAndTheCapSayWhatHappened) {

@@ -73,7 +73,7 @@ inline ServiceOptions At(TimeMs now, ClockSetting::Kind clock = ClockSetting::Ki
 struct Front {
   explicit Front(const ServiceOptions& options, HttpLimits limits = {})
       : service(options),
-        front({[this](auto m, auto t) { return service.Handle(m, t); },
+        front({[this](auto m, auto t, bool d) { return service.Handle(m, t, d); },
                [this](int status, double s) { service.metrics().RecordRequest(status, s); },
                {}},
               limits) {}
