@@ -15,7 +15,8 @@ namespace stormtally {
 namespace {
 
 constexpr UINT_PTR kToolId = 1;
-constexpr int kMaxWidthAt96 = 300;
+// Wide enough that the longest status line (the trend with both counts) keeps to one line.
+constexpr int kMaxWidthAt96 = 360;
 constexpr int kGapAt96 = 2;
 
 TTTOOLINFOW toolInfo(HWND owner, const wchar_t* text) {
