@@ -261,13 +261,21 @@ std::uint64_t StrikeService::CountWindow(const CountQuery& q, TimeMs from, TimeM
   return n;
 }
 
-HttpReply StrikeService::Count(std::string_view query, bool detail) {
+std::optional<HttpReply> StrikeService::Admit(std::string_view query, CountQuery& q,
+                                              TimeMs& now) const {
   const CountQueryResult parsed = ParseCountQuery(query);
   if (!parsed.query) return Text(400, parsed.error + "\n");
   std::string reason;
   if (!Fresh(&reason)) return Text(503, reason + "\n");
-  const TimeMs now = Now();
-  const CountQuery& q = *parsed.query;
+  q = *parsed.query;
+  now = Now();
+  return std::nullopt;
+}
+
+HttpReply StrikeService::Count(std::string_view query, bool detail) {
+  CountQuery q;
+  TimeMs now;
+  if (auto refusal = Admit(query, q, now)) return *refusal;
   if (!detail) return Text(200, std::to_string(CountWindow(q, now - options_.window, now)));
   const Area area = Detail(q, now);
   HttpReply reply = Text(200, std::to_string(area.detail.count));
@@ -317,12 +325,9 @@ StrikeService::Area StrikeService::Detail(const CountQuery& q, TimeMs now) const
 }
 
 HttpReply StrikeService::AreaJson(std::string_view query) {
-  const CountQueryResult parsed = ParseCountQuery(query);
-  if (!parsed.query) return Text(400, parsed.error + "\n");
-  std::string reason;
-  if (!Fresh(&reason)) return Text(503, reason + "\n");
-  const TimeMs now = Now();
-  const CountQuery& q = *parsed.query;
+  CountQuery q;
+  TimeMs now;
+  if (auto refusal = Admit(query, q, now)) return *refusal;
   const Area area = Detail(q, now);
   const stormtally::wire::AreaDetail& d = area.detail;
   nlohmann::ordered_json doc;

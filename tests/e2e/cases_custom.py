@@ -51,6 +51,17 @@ def answer_prompt(prompt, typed):
     wait_for(lambda: not shown(), 5, f"the prompt {prompt!r} to close")
 
 
+def toggle_custom_place(w, answers):
+    """Right double-clicks the caption and answers what follows: the message and, when the
+    custom place goes on, the three prompts with `answers`."""
+    mouse_to(*w.at(60, 14))  # on "Lightning Count", clear of the count
+    xdo("click", "--repeat", 2, "--delay", 150, 3)
+    answer_message("Custom Location is now ON." if answers
+                   else "Stormtally will return to default @ KLSX.")
+    for prompt, typed in zip(["Latitude", "Longitude", "Distance in Miles"], answers or []):
+        answer_prompt(prompt, typed)
+
+
 # Wine takes the user's locale from LC_ALL; de-DE writes numbers with a decimal comma.
 COMMA_LOCALE = {"LC_ALL": "de_DE.UTF-8"}
 # Each right double-click on the caption in turn: the answers to the three prompts (None for
@@ -71,12 +82,7 @@ def custom_location_from_the_prompts_and_back_to_the_site(s):
     mark = SERVER.mark()
     for n, (answers, expected) in enumerate(STEPS, 1):
         SERVER.answer(str(n))
-        mouse_to(*w.at(60, 14))  # on "Lightning Count", clear of the count
-        xdo("click", "--repeat", 2, "--delay", 150, 3)
-        answer_message("Custom Location is now ON." if answers
-                       else "Stormtally will return to default @ KLSX.")
-        for prompt, typed in zip(["Latitude", "Longitude", "Distance in Miles"], answers or []):
-            answer_prompt(prompt, typed)
+        toggle_custom_place(w, answers)
         got = SERVER.wait_requests(mark, n)[-1]["path"]
         check(got == expected, f"step {n}: the server got {got!r}, expected {expected!r}")
         w.wait_count(str(n), 5)

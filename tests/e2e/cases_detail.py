@@ -11,11 +11,11 @@ import time
 import urllib.request
 from datetime import datetime, timedelta, timezone
 
-from cases_custom import answer_message, answer_prompt
+from cases_custom import toggle_custom_place
 from cases_request import shoot_tooltip, tooltip
 from cases_site import STRIKECOUNTD, service_ready
-from e2elib import (SERVICE, TEST_CA, WORK, CaseSkipped, case, check, mouse_to, start_stub,
-                    stop_stub, wait_for, xdo)
+from e2elib import (SERVICE, TEST_CA, WORK, CaseSkipped, case, check, start_stub,
+                    stop_stub, wait_for)
 
 COMPASS = ["N", "NNE", "NE", "ENE", "E", "ESE", "SE", "SSE",
            "S", "SSW", "SW", "WSW", "W", "WNW", "NW", "NNW"]
@@ -82,11 +82,7 @@ def tooltip_gives_nearest_flash_trend_and_an_all_clear_that_counts_down(s):
                 "--cert", f"{WORK}/server.crt", "--key", f"{WORK}/server.key", wine=False)
         wait_for(service_ready, 20, "strikecountd to take the feed in")
         w = s.start_widget()
-        mouse_to(*w.at(60, 14))
-        xdo("click", "--repeat", 2, "--delay", 150, 3)
-        answer_message("Custom Location is now ON.")
-        for prompt, typed in zip(["Latitude", "Longitude", "Distance in Miles"], PLACE):
-            answer_prompt(prompt, typed)
+        toggle_custom_place(w, PLACE)
         w.wait_count("1", 10)
         doc = area(*PLACE)
         check(doc["last_flash_age_seconds"] == 600, f"the service says {doc}")

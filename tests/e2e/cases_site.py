@@ -11,10 +11,10 @@ import subprocess
 import time
 import urllib.request
 
-from cases_custom import answer_message, answer_prompt
+from cases_custom import toggle_custom_place
 from cases_request import tooltip
-from e2elib import (SERVER, SERVICE, TEST_CA, WORK, CaseSkipped, case, check, mouse_to, probe,
-                    site_coordinates, site_query, start_stub, stop_stub, wait_for, xdo)
+from e2elib import (SERVER, SERVICE, TEST_CA, WORK, CaseSkipped, case, check, probe,
+                    site_coordinates, site_query, start_stub, stop_stub, wait_for)
 
 # What the user types, and the site whose coordinates the request must carry. How the table
 # is read is site_table_test's.
@@ -97,11 +97,7 @@ def site_count_from_the_real_service_replaying_a_glm_file(s):
             wait_for(lambda: probe() is None, 10, "the widget to end")
         # A custom place just off the equator: the widget writes its latitude as 5E-05.
         w = s.start_widget()
-        mouse_to(*w.at(60, 14))
-        xdo("click", "--repeat", 2, "--delay", 150, 3)
-        answer_message("Custom Location is now ON.")
-        for prompt, typed in zip(["Latitude", "Longitude", "Distance in Miles"], EQUATOR):
-            answer_prompt(prompt, typed)
+        toggle_custom_place(w, EQUATOR)
         w.wait_count(str(flashes_within(GLM, EQUATOR[0], EQUATOR[1], float(EQUATOR[2]))), 10)
     finally:
         s.close()
