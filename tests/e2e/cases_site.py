@@ -46,19 +46,42 @@ STRIKECOUNTD = os.environ.get("E2E_STRIKECOUNTD",
 # radius or distance error in either direction shows.
 SITES = ["KSJT", "KLBB"]
 EQUATOR = ("0.00005", "-70", "248")  # six flashes of the file lie within 248 miles
+# The nearest of two flashes 567 miles off to the WSW, where the bearing taken from the flash
+# back to the place differs by 5 degrees and a sphere of another size by more than 0.1 mile.
+FAR = ("38", "-92", "600")
 
 
-def flashes_within(path, lat, lon, miles):
+def brute_force(path, lat, lon, miles):
     """The flashes in a GLM file within the distance, counted one by one on the service's
-    sphere of 3958.8 miles; a flash exactly on the radius counts."""
+    sphere of 3958.8 miles (a flash exactly on the radius counts), and the distance and initial
+    bearing from the place to the nearest of them."""
     data = subprocess.run(["ncdump", "-v", "flash_lat,flash_lon", path], capture_output=True,
                           text=True, check=True).stdout.split("data:")[1]
     lats, lons = ([math.radians(float(v)) for v in re.search(name + r" =([^;]*);", data)
                    .group(1).split(",")] for name in ["flash_lat", "flash_lon"])
     la, lo = math.radians(float(lat)), math.radians(float(lon))
-    return sum(1 for a, b in zip(lats, lons) if 2 * 3958.8 * math.asin(math.sqrt(
-        math.sin((a - la) / 2) ** 2 + math.cos(la) * math.cos(a) * math.sin((b - lo) / 2) ** 2))
-        <= miles + 1e-9)
+    within = []
+    for a, b in zip(lats, lons):
+        d = 2 * 3958.8 * math.asin(math.sqrt(
+            math.sin((a - la) / 2) ** 2 + math.cos(la) * math.cos(a) * math.sin((b - lo) / 2) ** 2))
+        if d <= float(miles) + 1e-9:
+            y = math.sin(b - lo) * math.cos(a)
+            x = math.cos(la) * math.sin(a) - math.sin(la) * math.cos(a) * math.cos(b - lo)
+            within.append((d, math.degrees(math.atan2(y, x)) % 360))
+    return len(within), min(within, default=None)
+
+
+def check_area(doc, lat, lon, miles):
+    """The service's count, nearest distance (to 0.1 mi) and bearing (to 1 degree) at a place
+    against the brute force over the file."""
+    count, nearest = brute_force(GLM, lat, lon, miles)
+    got = doc["nearest"]
+    check(doc["count"] == count and (got is None) == (nearest is None),
+          f"the service says {doc}, the file {count} flashes, nearest {nearest}")
+    if nearest:
+        check(abs(got["distance_miles"] - nearest[0]) <= 0.05 + 1e-9 and
+              abs((got["bearing_degrees"] - nearest[1] + 180) % 360 - 180) <= 0.5 + 1e-9,
+              f"the service says {got}, the file {nearest[0]:.3f} mi at {nearest[1]:.2f} deg")
 
 
 def service_ready():
@@ -74,11 +97,12 @@ def site_count_from_the_real_service_replaying_a_glm_file(s):
     for need in [GLM, STRIKECOUNTD, shutil.which("ncdump") or "ncdump (netcdf-bin)"]:
         if not os.path.exists(need):
             raise CaseSkipped(f"{os.path.normpath(need)} is missing")
-    expected = {site: flashes_within(GLM, *site_coordinates(site), 128) for site in SITES}
+    expected = {site: brute_force(GLM, *site_coordinates(site), 128)[0] for site in SITES}
     glm_dir = os.path.join(WORK, "glm")
     os.makedirs(glm_dir, exist_ok=True)
     shutil.copy(GLM, glm_dir)
     stop_stub()
+    from cases_detail import area, nearest_words, trend_words  # it imports this file
     try:
         # The replay's clock stands at the file's end, so all of its flashes lie in the window.
         s.start(STRIKECOUNTD, "--glm-dir", glm_dir, "--platform", "G16", "--clock", "newest-data",
@@ -89,16 +113,19 @@ def site_count_from_the_real_service_replaying_a_glm_file(s):
             w = s.start_widget()
             w.type_in_site_box(site)
             w.wait_count(str(count), 10)
-            # The nearest flash and the trend in the tooltip are the service's own.
-            from cases_detail import area, nearest_words, trend_words  # it imports this file
+            # The nearest flash and the trend in the tooltip are the service's own, and the
+            # service's are those of the file.
             doc = area(*site_coordinates(site), 128)
+            check_area(doc, *site_coordinates(site), 128)
             tooltip(w, nearest_words(doc), trend_words(doc))
             w.proc.kill()
             wait_for(lambda: probe() is None, 10, "the widget to end")
         # A custom place just off the equator: the widget writes its latitude as 5E-05.
         w = s.start_widget()
         toggle_custom_place(w, EQUATOR)
-        w.wait_count(str(flashes_within(GLM, EQUATOR[0], EQUATOR[1], float(EQUATOR[2]))), 10)
+        w.wait_count(str(brute_force(GLM, *EQUATOR)[0]), 10)
+        for place in [EQUATOR, FAR]:
+            check_area(area(*place), *place)
     finally:
         s.close()
         start_stub()
