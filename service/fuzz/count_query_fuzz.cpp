@@ -1,10 +1,12 @@
 // libFuzzer target: the count query parser and the request handler behind it must never crash,
-// and whatever they accept must be a valid query.
+// and whatever they accept must be a valid query; the reader of a count's extras, which takes
+// them from whatever a server sends, must never crash either, and its answer must hold in range.
 #include <cstdint>
 #include <cstdlib>
 
 #include "count_query.h"
 #include "feed_line.h"
+#include "protocol/area_detail.h"
 #include "strike_service.h"
 
 using namespace strikecount;
@@ -30,6 +32,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (service->Handle("GET", "/counter/Strike_Counter.php?" + input).status !=
       (r.query ? 200 : 400))
     std::abort();
+  if (service->Handle("GET", "/counter/Strike_Counter.php?" + input, true).status !=
+          (r.query ? 200 : 400) ||
+      service->Handle("GET", "/v1/area?" + input).status != (r.query ? 200 : 400))
+    std::abort();
   ParseFeedLine(input);
+  // The same bytes as the header block of a detailed answer.
+  if (const auto d = stormtally::wire::readDetailFields(input, 7)) {
+    if (d->count != 7 ||
+        (d->nearest && !(d->nearest->miles >= 0 && d->nearest->bearing >= 0 &&
+                         d->nearest->bearing < 360 && d->nearest->ageSeconds >= 0)))
+      std::abort();
+  }
   return 0;
 }

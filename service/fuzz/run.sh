@@ -15,6 +15,7 @@ flags="-std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 # shellcheck disable=SC2086
 ${CXX:-clang++} $flags -I"$src" -I"$here/../.." "$here/count_query_fuzz.cpp" \
   "$here/../../protocol/wire_contract.cpp" "$here/../../protocol/decimal_text.cpp" \
+  "$here/../../protocol/area_detail.cpp" \
   "$src/count_query.cpp" "$src/feed_line.cpp" "$src/flash_index.cpp" "$src/strike_service.cpp" \
   "$src/metrics.cpp" "$src/time_util.cpp" "$src/log.cpp" -lpthread \
   -o "$out/count_query_fuzz"
@@ -24,6 +25,7 @@ printf 'lat=%%33%%38&lon=-90.683&distance=5&lat=1' > "$out/corpus/seed-duplicate
 printf 'lat=89.99&lon=180&distance=1000' > "$out/corpus/seed-edge"
 printf 'lat=5E-05&lon=-1.5e%%2B2&distance=.5' > "$out/corpus/seed-exponent"
 printf '2025-04-07T13:00:21.512Z,31.25,-84.10' > "$out/corpus/seed-feed"
+printf 'Strikes-Window: 900\r\nStrikes-Previous-Count: 3\r\nStrikes-Lookback: 3600\r\nStrikes-Nearest-Miles: 2.5\r\nStrikes-Nearest-Bearing: 45\r\nStrikes-Nearest-Age: 60\r\n' > "$out/corpus/seed-fields"
 cd "$out"
 echo "fuzz: count_query for ${seconds}s"  # libFuzzer's own lines stay in its log
 ./count_query_fuzz -max_total_time="$seconds" -max_len=512 -timeout=5 -print_funcs=0 \
