@@ -45,11 +45,14 @@ double HalfWidth(double sin0, double cos0, double cos_theta, double sin_phi, dou
 }
 
 // How many of the n points (x[i], y[i], z[i]) lie within the circle for sure (squared chord at
-// most `sure`, returned) and how many more may (at most `maybe`, in `unsure`). Compiled for
-// vector instructions (AVX2 where the processor has it).
-__attribute__((target_clones("avx2", "default"))) std::uint32_t CountNear(
-    const float* x, const float* y, const float* z, std::size_t n, const float center[3],
-    float sure, float maybe, std::uint32_t& unsure) {
+// most `sure`, returned) and how many more may (at most `maybe`, in `unsure`). With kBlocks, n is
+// a whole number of blocks of 8 points (a padded cell) and the loop needs no remainder.
+template <bool kBlocks>
+[[gnu::always_inline]] inline std::uint32_t CountNearIn(const float* x, const float* y,
+                                                        const float* z, std::size_t n,
+                                                        const float center[3], float sure,
+                                                        float maybe, std::uint32_t& unsure) {
+  if (kBlocks && n % 8 != 0) __builtin_unreachable();
   std::uint32_t inside = 0, near = 0;
   for (std::size_t i = 0; i < n; ++i) {
     const float dx = x[i] - center[0], dy = y[i] - center[1], dz = z[i] - center[2];
@@ -61,19 +64,17 @@ __attribute__((target_clones("avx2", "default"))) std::uint32_t CountNear(
   return inside;
 }
 
-// The same for `blocks` whole blocks of 8 points (a padded cell), without a remainder loop.
+// Both compiled for vector instructions (AVX2 where the processor has it).
+__attribute__((target_clones("avx2", "default"))) std::uint32_t CountNear(
+    const float* x, const float* y, const float* z, std::size_t n, const float center[3],
+    float sure, float maybe, std::uint32_t& unsure) {
+  return CountNearIn<false>(x, y, z, n, center, sure, maybe, unsure);
+}
+
 __attribute__((target_clones("avx2", "default"))) std::uint32_t CountNearBlocks(
     const float* x, const float* y, const float* z, std::size_t blocks, const float center[3],
     float sure, float maybe, std::uint32_t& unsure) {
-  std::uint32_t inside = 0, near = 0;
-  for (std::size_t i = 0; i < 8 * blocks; ++i) {
-    const float dx = x[i] - center[0], dy = y[i] - center[1], dz = z[i] - center[2];
-    const float d2 = dx * dx + dy * dy + dz * dz;
-    inside += d2 <= sure;
-    near += d2 <= maybe;
-  }
-  unsure = near - inside;
-  return inside;
+  return CountNearIn<true>(x, y, z, 8 * blocks, center, sure, maybe, unsure);
 }
 
 // The flashes held by n cells, and the oldest and newest time among them.
@@ -115,6 +116,20 @@ struct FlashIndex::Circle {
     maybe = std::nextafter(static_cast<float>(chord2 + error), 8.0f);
     for (int i = 0; i < 3; ++i) center_f[i] = static_cast<float>((&center.x)[i]);
   }
+  // The squared chord from the centre to flash i of `cell` in single precision, and whether
+  // that flash lies within the circle by the count's rule: sure or not in single precision,
+  // else decided in double precision from its position.
+  float Near2(const Cell& cell, std::uint32_t i) const {
+    const float dx = cell.x()[i] - center_f[0], dy = cell.y()[i] - center_f[1],
+                dz = cell.z()[i] - center_f[2];
+    return dx * dx + dy * dy + dz * dz;
+  }
+  bool Holds(const Cell& cell, std::uint32_t i, float near2) const {
+    return near2 <= sure ||
+           (near2 <= maybe &&
+            ChordSquared(center, ToUnitVector(cell.lat()[i], cell.lon()[i])) <= chord2);
+  }
+
   UnitVector center;
   double chord2;  // squared chord of the radius and the edge tolerance
   TimeMs from, to;
@@ -330,6 +345,25 @@ std::optional<TimeMs> FlashIndex::OldestTime() const {
   return oldest;
 }
 
+bool FlashIndex::InWindow(const Row& row, std::size_t k, const Circle& c, std::uint32_t& b,
+                          std::uint32_t& e) {
+  if (row.newest[k] < c.from || row.oldest[k] > c.to) return false;
+  const TimeMs* t = row.cell[k].time();
+  b = 0, e = row.size[k];
+  if (row.oldest[k] < c.from)
+    b = static_cast<std::uint32_t>(std::lower_bound(t, t + e, c.from) - t);
+  if (row.newest[k] > c.to)
+    e = static_cast<std::uint32_t>(std::upper_bound(t + b, t + e, c.to) - t);
+  return true;
+}
+
+std::pair<int, int> FlashIndex::RowsReached(double lat, double theta_deg) const {
+  auto row_of = [&](double at) {
+    return std::clamp(static_cast<int>(std::floor((at + 90.0) / cell_deg_)), 0, rows_ - 1);
+  };
+  return {row_of(lat - theta_deg), row_of(lat + theta_deg)};
+}
+
 std::uint64_t FlashIndex::CountRun(const Row& row, int first, int last, bool whole, const Circle& c,
                                    Edges& edges) const {
   std::size_t k = row.first[static_cast<std::size_t>(first)];
@@ -344,14 +378,9 @@ std::uint64_t FlashIndex::CountRun(const Row& row, int first, int last, bool who
   }
   std::uint64_t n = 0;
   for (; k < end; ++k) {
-    if (row.newest[k] < c.from || row.oldest[k] > c.to) continue;
+    std::uint32_t b, e;
+    if (!InWindow(row, k, c, b, e)) continue;
     const Cell& cell = row.cell[k];
-    const TimeMs* t = cell.time();
-    std::uint32_t b = 0, e = row.size[k];
-    if (row.oldest[k] < c.from)
-      b = static_cast<std::uint32_t>(std::lower_bound(t, t + e, c.from) - t);
-    if (row.newest[k] > c.to)
-      e = static_cast<std::uint32_t>(std::upper_bound(t + b, t + e, c.to) - t);
     if (whole) {
       n += e - b;
       continue;
@@ -382,16 +411,7 @@ std::uint64_t FlashIndex::CheckEdges(Edges& edges, const Circle& c) {
       n += inside;
       continue;
     }
-    for (std::size_t i = b; i < e; ++i) {  // again, one by one, in double precision where unsure
-      const float dx = cell->x()[i] - c.center_f[0], dy = cell->y()[i] - c.center_f[1],
-                  dz = cell->z()[i] - c.center_f[2];
-      const float d2 = dx * dx + dy * dy + dz * dz;
-      if (d2 <= c.sure) {
-        ++n;
-      } else if (d2 <= c.maybe) {
-        n += ChordSquared(c.center, ToUnitVector(cell->lat()[i], cell->lon()[i])) <= c.chord2;
-      }
-    }
+    for (std::uint32_t i = b; i < e; ++i) n += c.Holds(*cell, i, c.Near2(*cell, i));  // again
   }
   edges.size = 0;
   return n;
@@ -405,10 +425,7 @@ std::uint64_t FlashIndex::Count(double lat, double lon, double miles, TimeMs fro
   const Circle circle(lat, lon, miles, from, to);
 
   const double lat_lo = lat - theta_deg, lat_hi = lat + theta_deg;
-  const int r_lo =
-      std::clamp(static_cast<int>(std::floor((lat_lo + 90.0) / cell_deg_)), 0, rows_ - 1);
-  const int r_hi =
-      std::clamp(static_cast<int>(std::floor((lat_hi + 90.0) / cell_deg_)), 0, rows_ - 1);
+  const auto [r_lo, r_hi] = RowsReached(lat, theta_deg);
 
   const double phi0 = lat * kDegToRad;
   const double sin0 = std::sin(phi0), cos0 = std::cos(phi0), cos_theta = std::cos(theta);
@@ -521,10 +538,7 @@ void FlashIndex::ForCellsNear(const Circle& c, double lat, double lon, double mi
   // the row's band, as Count takes it, and one cell more on either side for the rounding.
   const double theta = miles / kEarthRadiusMiles, theta_deg = theta / kDegToRad;
   const double lat_lo = lat - theta_deg, lat_hi = lat + theta_deg;
-  const int r_lo =
-      std::clamp(static_cast<int>(std::floor((lat_lo + 90.0) / cell_deg_)), 0, rows_ - 1);
-  const int r_hi =
-      std::clamp(static_cast<int>(std::floor((lat_hi + 90.0) / cell_deg_)), 0, rows_ - 1);
+  const auto [r_lo, r_hi] = RowsReached(lat, theta_deg);
   const double sin0 = std::sin(lat * kDegToRad), cos0 = std::cos(lat * kDegToRad);
   const double reach = std::cos(theta) - 1e-11;
   auto width = [&](double phi_deg) {
@@ -537,14 +551,8 @@ void FlashIndex::ForCellsNear(const Circle& c, double lat, double lon, double mi
   auto cells = [&](const Row& row, int first, int last) {
     const std::size_t end = row.first[static_cast<std::size_t>(last) + 1];
     for (std::size_t k = row.first[static_cast<std::size_t>(first)]; k < end; ++k) {
-      if (row.newest[k] < c.from || row.oldest[k] > c.to) continue;
-      const TimeMs* t = row.cell[k].time();
-      std::uint32_t b = 0, e = row.size[k];
-      if (row.oldest[k] < c.from)
-        b = static_cast<std::uint32_t>(std::lower_bound(t, t + e, c.from) - t);
-      if (row.newest[k] > c.to)
-        e = static_cast<std::uint32_t>(std::upper_bound(t + b, t + e, c.to) - t);
-      visit(row.cell[k], b, e, r, row.col[k]);
+      std::uint32_t b, e;
+      if (InWindow(row, k, c, b, e)) visit(row.cell[k], b, e, r, row.col[k]);
     }
   };
   for (; r <= r_hi; ++r) {
@@ -626,9 +634,7 @@ std::optional<Flash> FlashIndex::Nearest(double lat, double lon, double miles, T
     cells.pop_back();
     const Cell& cell = *cell_ptr;
     for (std::uint32_t i = b; i < e; ++i) {
-      const float dx = cell.x()[i] - circle.center_f[0], dy = cell.y()[i] - circle.center_f[1],
-                  dz = cell.z()[i] - circle.center_f[2];
-      const float d2 = dx * dx + dy * dy + dz * dz;
+      const float d2 = circle.Near2(cell, i);
       if (d2 > circle.maybe || d2 > best_f + slack) continue;
       const Flash f{cell.time()[i], cell.lat()[i], cell.lon()[i]};
       const double chord2 = ChordSquared(circle.center, ToUnitVector(f.lat, f.lon));
@@ -649,23 +655,17 @@ std::optional<TimeMs> FlashIndex::Newest(double lat, double lon, double miles, T
   const Circle circle(lat, lon, miles, from, to);
   std::optional<TimeMs> newest;
   std::shared_lock<RwLock> guard(lock_);
-  ForCellsNear(
-      circle, lat, lon, miles, [&](const Cell& cell, std::uint32_t b, std::uint32_t e, int, int) {
-        // Newest first: the first flash inside is the cell's newest, and a cell none of whose
-        // flashes is newer than the one found is passed over.
-        for (std::uint32_t i = e; i-- > b && !(newest && cell.time()[i] <= *newest);) {
-          const float dx = cell.x()[i] - circle.center_f[0], dy = cell.y()[i] - circle.center_f[1],
-                      dz = cell.z()[i] - circle.center_f[2];
-          const float d2 = dx * dx + dy * dy + dz * dz;
-          if (d2 <= circle.sure ||
-              (d2 <= circle.maybe &&
-               ChordSquared(circle.center, ToUnitVector(cell.lat()[i], cell.lon()[i])) <=
-                   circle.chord2)) {
-            newest = cell.time()[i];
-            break;
-          }
-        }
-      });
+  ForCellsNear(circle, lat, lon, miles,
+               [&](const Cell& cell, std::uint32_t b, std::uint32_t e, int, int) {
+                 // Newest first: the first flash inside is the cell's newest, and a cell none of
+                 // whose flashes is newer than the one found is passed over.
+                 for (std::uint32_t i = e; i-- > b && !(newest && cell.time()[i] <= *newest);) {
+                   if (circle.Holds(cell, i, circle.Near2(cell, i))) {
+                     newest = cell.time()[i];
+                     break;
+                   }
+                 }
+               });
   return newest;
 }
 

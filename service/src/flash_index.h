@@ -132,6 +132,11 @@ class FlashIndex {
   // reach that lie in its time window. The caller holds the shared lock.
   template <class Visit>
   void ForCellsNear(const Circle& c, double lat, double lon, double miles, Visit&& visit) const;
+  // The flashes [b, e) of cell k of `row` in the circle's time window; false when none can be.
+  static bool InWindow(const Row& row, std::size_t k, const Circle& c, std::uint32_t& b,
+                       std::uint32_t& e);
+  // The first and last row a circle of angular radius `theta_deg` around latitude `lat` reaches.
+  std::pair<int, int> RowsReached(double lat, double theta_deg) const;
   // Brings `before`, `first` and the row's time span up to date after inserts or evictions.
   void Summarize(Row& row) const;
   // Flashes in cells [first, last] (wrapped column numbers) of `row`, all inside the circle or
