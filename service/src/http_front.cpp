@@ -386,7 +386,7 @@ class Loop {
       Connection* c = connections_[i];
       if (c->deadline() > now) continue;
       c->Expire();
-      if (c->state() == Connection::State::kClosed) Remove(c);
+      Drive(c);  // sends the 408, or finds the connection closed
     }
     for (auto it = paused_.begin(); it != paused_.end();) {
       if (it->second > now) {
@@ -623,7 +623,6 @@ void Connection::Answer(const HttpReply& reply, int version, bool keep_alive, bo
   out_ += "\r\nServer: strikecountd\r\nContent-Type: ";
   out_ += reply.content_type;
   out_ += "\r\nCache-Control: no-store\r\n";
-  if (reply.status == 405) out_ += "Allow: GET, HEAD\r\n";
   for (const auto& [name, value] : reply.fields) {
     out_ += name;
     out_ += ": ";
@@ -669,11 +668,7 @@ void Connection::FinishAnswer() {
 }
 
 void Connection::Expire() {
-  if (state_ == State::kReading && !linger_after_) {
-    Refuse(408, "request not received in time\n");
-    Drive();
-    return;
-  }
+  if (state_ == State::kReading) return Refuse(408, "request not received in time\n");
   Close();
 }
 

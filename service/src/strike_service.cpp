@@ -237,7 +237,11 @@ bool StrikeService::Fresh(std::string* reason) const {
 }
 
 HttpReply StrikeService::Handle(std::string_view method, std::string_view target, bool detail) {
-  if (method != "GET" && method != "HEAD") return Text(405, "only GET and HEAD are served\n");
+  if (method != "GET" && method != "HEAD") {
+    HttpReply reply = Text(405, "only GET and HEAD are served\n");
+    reply.fields = {{"Allow", "GET, HEAD"}};
+    return reply;
+  }
   const size_t question = target.find('?');
   const std::string_view path = target.substr(0, question);
   const std::string_view query =
@@ -294,24 +298,24 @@ StrikeService::Area StrikeService::Detail(const CountQuery& q, TimeMs now) const
   d.windowSeconds = window / kMsPerSecond;
   d.lookbackSeconds = lookback / kMsPerSecond;
   d.newestData = FormatIso8601(NewestData().value_or(now));
-  const UnitVector center = ToUnitVector(q.lat, q.lon);
-  auto chord2 = [&](const Flash& f) { return ChordSquared(center, ToUnitVector(f.lat, f.lon)); };
-  // The history holds only flashes older than moved_before_: it is asked only when the window
-  // reaches back past that, or nothing newer was found in the window's index.
+  // The history holds only flashes older than moved_before_: it is asked for the nearest flash
+  // only when the window reaches back past that, and for the newest only when the window's
+  // index has none as new.
   const TimeMs moved_before = moved_before_.load(std::memory_order_relaxed);
-  std::optional<TimeMs> newest;
-  for (const FlashIndex* index : {&recent_, &history_}) {
-    const bool history = index == &history_;
-    if (!history || now - window < moved_before) {
-      const auto f = index->Nearest(q.lat, q.lon, q.distance_miles, now - window, now);
-      if (f && (!area.nearest || chord2(*f) < chord2(*area.nearest) ||
-                (chord2(*f) == chord2(*area.nearest) && f->time > area.nearest->time)))
-        area.nearest = f;
-    }
-    if (!history || !newest || *newest < moved_before) {
-      const auto t = index->Newest(q.lat, q.lon, q.distance_miles, now - lookback, now);
-      if (t) newest = std::max(newest.value_or(*t), *t);
-    }
+  area.nearest = recent_.Nearest(q.lat, q.lon, q.distance_miles, now - window, now);
+  if (now - window < moved_before) {
+    const UnitVector center = ToUnitVector(q.lat, q.lon);
+    auto chord2 = [&](const Flash& f) { return ChordSquared(center, ToUnitVector(f.lat, f.lon)); };
+    const auto f = history_.Nearest(q.lat, q.lon, q.distance_miles, now - window, now);
+    if (f && (!area.nearest || chord2(*f) < chord2(*area.nearest) ||
+              (chord2(*f) == chord2(*area.nearest) && f->time > area.nearest->time)))
+      area.nearest = f;
+  }
+  std::optional<TimeMs> newest =
+      recent_.Newest(q.lat, q.lon, q.distance_miles, now - lookback, now);
+  if (!newest || *newest < moved_before) {
+    const auto t = history_.Newest(q.lat, q.lon, q.distance_miles, now - lookback, now);
+    if (t) newest = std::max(newest.value_or(*t), *t);
   }
   if (newest) d.lastAgeSeconds = (now - *newest) / kMsPerSecond;
   if (const auto& f = area.nearest) {

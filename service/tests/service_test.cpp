@@ -91,18 +91,17 @@ TEST(StrikeService, FlashesLeaveTheCountWithTheWindowAndTheExtrasAfterAnHour) {
             {kNow - 50 * kMsPerMinute, 38.7, -90.7},
             {kNow - 61 * kMsPerMinute, 38.7, -90.7}},
            kNow);
-  const std::tuple<TimeMs, const char*, std::size_t, std::size_t> steps[] = {
+  const std::tuple<TimeMs, const char*, const char*, std::size_t, std::size_t> steps[] = {
       // wall clock after kNow, plain answer, extras, flashes in the window and in the history
-      {0, "200 1", 1, 2},
-      {14 * kMsPerMinute, "200 0", 0, 2},  // the first has left the window, the third the hour
-      {53 * kMsPerMinute, "200 0", 0, 1},  // only it is left, 55 minutes old
-      {58 * kMsPerMinute + 1, "200 0", 0, 0}};
-  const char* extras[] = {"1 1 120 120", "0 1 - 960", "0 0 - 3300", "0 0 - -"};
-  for (int i = 0; i < 4; ++i) {
-    const auto [after, plain, in_window, in_history] = steps[i];
+      {0, "200 1", "1 1 120 120", 1, 2},
+      // the first has left the window, the third the hour
+      {14 * kMsPerMinute, "200 0", "0 1 - 960", 0, 2},
+      {53 * kMsPerMinute, "200 0", "0 0 - 3300", 0, 1},  // only it is left, 55 minutes old
+      {58 * kMsPerMinute + 1, "200 0", "0 0 - -", 0, 0}};
+  for (const auto& [after, plain, extras, in_window, in_history] : steps) {
     wall = kNow + after;
     s.Maintain();
-    EXPECT_EQ(Ask(s, kKlsx) + ", " + Extras(s, kKlsx), std::string(plain) + ", " + extras[i]);
+    EXPECT_EQ(Ask(s, kKlsx) + ", " + Extras(s, kKlsx), std::string(plain) + ", " + extras);
     EXPECT_EQ(std::make_pair(s.index().size(), s.history().size()),
               std::make_pair(in_window, in_history));
   }
