@@ -83,7 +83,7 @@ class StubDesktop final : public Desktop {
 // No tick of the scan asks the service; a request here would be a fault of the bench.
 class NoHttp final : public HttpClient {
  public:
-  void start(const std::string&, Answered) override {
+  void start(const std::string&, const std::string&, Answered) override {
     std::fprintf(stderr, "viewer_scan_bench: unexpected request\n");
     std::exit(1);
   }

@@ -15,6 +15,9 @@
 namespace stormtally::wire {
 
 inline constexpr std::string_view kDetailField = "Strikes-Detail";
+// The request field that asks for the extras, as a header line.
+inline constexpr std::string_view kAskDetail = "Strikes-Detail: 1\r\n";
+static_assert(kAskDetail.substr(0, kDetailField.size()) == kDetailField);
 inline constexpr std::string_view kAreaPath = "/v1/area";
 
 // How long after the last flash within a thunder-range radius it is safe to be outside again,

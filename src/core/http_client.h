@@ -51,8 +51,9 @@ class HttpClient {
   // `answered`, on the thread that called start, between its other events; never from within
   // start. Starting ends the request still out: its answer never comes. Certificates are
   // always verified, a redirect from https to http is refused, and the system's proxy
-  // settings apply.
-  virtual void start(const std::string& url, Answered answered) = 0;
+  // settings apply. `fields`: request header fields to send beside the GET, "Name: value"
+  // lines each ending in CRLF, or "".
+  virtual void start(const std::string& url, const std::string& fields, Answered answered) = 0;
   // Ends the request still out, if any: its transfer stops and its answer never comes.
   virtual void cancel() = 0;
 };

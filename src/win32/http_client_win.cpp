@@ -170,9 +170,8 @@ void applyUserProxy(HINTERNET request, const std::wstring& url, int timeoutMs) {
   if (ie.lpszProxyBypass) GlobalFree(ie.lpszProxyBypass);
 }
 
-// One bounded GET; gives up at once, with a failure nobody reads, when `stop` is set.
 // The answer's header block as ASCII text ("Name: value" lines), or "" when it cannot be read
-// or is over 16 KiB; the core reads the fields it knows from it.
+// or is over 16 Ki characters; the core reads the fields it knows from it.
 std::string rawHeaders(HINTERNET request) {
   DWORD bytes = 0;
   WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
@@ -191,7 +190,9 @@ std::string rawHeaders(HINTERNET request) {
   return text;
 }
 
-HttpResponse fetch(const std::string& url, HANDLE stop) {
+// One bounded GET with the request header `fields`; gives up at once, with a failure nobody
+// reads, when `stop` is set.
+HttpResponse fetch(const std::string& url, const std::string& fields, HANDLE stop) {
   const DWORD deadline = GetTickCount() + kRequestTimeoutMs;
   // At least 1 ms: WinHTTP reads a time-out of 0 as none at all.
   const auto left = [deadline] {
@@ -277,14 +278,14 @@ HttpResponse fetch(const std::string& url, HANDLE stop) {
     return false;
   };
 
-  // Every request asks for the extras beside the count; a service that knows only the count
-  // ignores the field.
-  static constexpr wchar_t kAskDetail[] = L"Strikes-Detail: 1\r\n";
-  const bool answered = step([&] {
-                          return WinHttpSendRequest(request.get(), kAskDetail, DWORD(-1),
-                                                    WINHTTP_NO_REQUEST_DATA, 0, 0, context);
-                        }) &&
-                        step([&] { return WinHttpReceiveResponse(request.get(), nullptr); });
+  const std::wstring wideFields = widen(fields);
+  const bool answered =
+      step([&] {
+        return WinHttpSendRequest(
+            request.get(), wideFields.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : wideFields.c_str(),
+            DWORD(wideFields.size()), WINHTTP_NO_REQUEST_DATA, 0, 0, context);
+      }) &&
+      step([&] { return WinHttpReceiveResponse(request.get(), nullptr); });
   if (!answered) return r;
 
   DWORD status = 0;
@@ -327,7 +328,7 @@ HttpResponse fetch(const std::string& url, HANDLE stop) {
 
 // A request between the client and the thread that fetches it.
 struct WinHttpClient::Request {
-  std::string url;
+  std::string url, fields;
   LPARAM number;                                                         // the client's count
   HWND answerTo;                                                         // its message window
   UniqueKernelHandle stop{CreateEventW(nullptr, TRUE, FALSE, nullptr)};  // set: drop it
@@ -343,7 +344,7 @@ unsigned __stdcall fetchBeside(void* parameter) {
   const std::unique_ptr<std::shared_ptr<WinHttpClient::Request>> held(
       static_cast<std::shared_ptr<WinHttpClient::Request>*>(parameter));
   WinHttpClient::Request& request = **held;
-  request.response = fetch(request.url, request.stop.get());
+  request.response = fetch(request.url, request.fields, request.stop.get());
   // The message is the hand-over: what the thread wrote is seen by the window's thread.
   if (WaitForSingleObject(request.stop.get(), 0) != WAIT_OBJECT_0) {
     PostMessageW(request.answerTo, kAnswerMessage, 0, request.number);
@@ -369,10 +370,11 @@ WinHttpClient::~WinHttpClient() {
   cancel();
 }
 
-void WinHttpClient::start(const std::string& url, Answered answered) {
+void WinHttpClient::start(const std::string& url, const std::string& fields, Answered answered) {
   cancel();
   auto request = std::make_shared<Request>();
   request->url = url;
+  request->fields = fields;
   request->number = ++started_;
   request->answerTo = window_.get();
   answered_ = std::move(answered);

@@ -16,7 +16,7 @@ class WinHttpClient final : public HttpClient {
   WinHttpClient(const WinHttpClient&) = delete;
   WinHttpClient& operator=(const WinHttpClient&) = delete;
 
-  void start(const std::string& url, Answered answered) override;
+  void start(const std::string& url, const std::string& fields, Answered answered) override;
   void cancel() override;
 
   struct Request;

@@ -90,7 +90,7 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
 
   // --- HttpClient: each request is answered with `answer` after `requestMs` of simulated
   // time, as the message loop would deliver it; a new request or a cancel ends the one out ---
-  void start(const std::string& url, Answered answered) override {
+  void start(const std::string& url, const std::string&, Answered answered) override {
     log.push_back("GET " + url);
     requests.push_back({url, nowMs, std::move(answered)});
     pendingAnswer = {nowMs + requestMs, requests.size() - 1, answer};
@@ -98,7 +98,10 @@ class FakeDesktop : public Desktop, public ControlObserver, public HttpClient, p
   }
   void cancel() override { ++cancels, pendingAnswer.reset(); }
   // Hands a request's answer to the widget as a late or stray delivery would.
-  void deliver(std::size_t request, HttpResponse r) { requests.at(request).answered(r); }
+  void deliver(std::size_t request, HttpResponse r) {
+    const Answered answered = requests.at(request).answered;  // a new request may move it
+    answered(std::move(r));
+  }
 
   // --- WindowTitles ---
   void enumerate(const std::function<void(WindowRef)>& visit) override {

@@ -39,7 +39,9 @@ void StrikeRequest::HttpGetText(const std::string& url) {
   const std::uint64_t number = ++asked_;
   asking_ = true;
   statusChanged();
-  http_.start(url, [this, number, url](HttpResponse response) {
+  // Every request asks for the extras beside the count; a service that knows only the count
+  // ignores the field.
+  http_.start(url, std::string(wire::kAskDetail), [this, number, url](HttpResponse response) {
     HttpGetTextDone(number, url, std::move(response));
   });
 }
