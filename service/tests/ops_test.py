@@ -206,6 +206,7 @@ def case_sync():
     sync = lambda: sp.run([SYNC, conf, rclone_conf, glm], check=True, env=env) and time.time()
     [publish(name) for name in MINUTE[:2]]
     ticked = sync()
+    first = os.stat(os.path.join(glm, MINUTE[0])).st_ino
     at = flashes(MINUTE[2:])[250]  # over Guatemala
     path, before, after = query(at), brute_count(MINUTE[:2], at), brute_count(MINUTE, at)
     wait(lambda: get(port, path) == (200, before), 10, "the first two files to count")
@@ -221,6 +222,8 @@ def case_sync():
     time.sleep(ticked + 20 - time.time())  # the timer's next run
     sync()
     counted = wait(lambda: get(port, path) == (200, after), 10, "the later file to count")
+    # A granule already here is not fetched again: it would arrive by a rename, as a new file.
+    assert os.stat(os.path.join(glm, MINUTE[0])).st_ino == first, "a granule was fetched again"
     assert open(os.path.join(glm, MINUTE[2]), "rb").read() == open(os.path.join(DATA, MINUTE[2]), "rb").read()
     print("sync: %s then %s flashes; a file published counted %.1f s later" %
           (before, after, counted - published))
