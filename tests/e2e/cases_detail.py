@@ -17,10 +17,6 @@ from cases_site import STRIKECOUNTD, service_ready
 from e2elib import (SERVICE, TEST_CA, WORK, CaseSkipped, case, check, start_stub,
                     stop_stub, wait_for)
 
-COMPASS = ["N", "NNE", "NE", "ENE", "E", "ESE", "SE", "SSE",
-           "S", "SSW", "SW", "WSW", "W", "WNW", "NW", "NNW"]
-
-
 def fetch(path):
     with urllib.request.urlopen(SERVICE + path, timeout=5, context=ssl.create_default_context(
             cafile=TEST_CA)) as answer:
@@ -33,10 +29,10 @@ def area(lat, lon, miles):
 
 def nearest_words(doc):
     """The start of the status's nearest-flash line for the service's answer: tenths of a mile
-    close by, whole miles beyond, and the compass point of the bearing."""
+    close by, whole miles beyond, and the compass point the service gives."""
     d = doc["nearest"]["distance_miles"]
     miles = str(math.floor(d + 0.5)) if d >= 9.95 else f"{d:.1f}".removesuffix(".0")
-    return f"Nearest flash {miles} mi {COMPASS[int(doc['nearest']['bearing_degrees'] / 22.5 + 0.5) % 16]}, "
+    return f"Nearest flash {miles} mi {doc['nearest']['compass']}, "
 
 
 def trend_words(doc):

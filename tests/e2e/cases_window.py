@@ -121,10 +121,13 @@ def close_mark_shows_on_hover_and_its_click_ends_the_program(s):
             glide(cx - 30, cy + 30, cx, cy, steps=6)
         else:
             park_pointer()
-        # A hand on the mark is never quite still: Timer3 hides the mark 2.5 s after the last move.
-        hand = lambda: step == "shown" and mouse_to(cx + int(time.monotonic() * 10) % 2, cy)
-        wait_for(lambda: hand() or (w.screen().count(CLOSE_MARK, whitish) >= 3) == (step == "shown"),
-                 4, f"the close mark {step} with the pointer {'on' if step == 'shown' else 'off'} it")
+        def as_expected():
+            # A hand on the mark is never quite still: Timer3 hides it 2.5 s after the last move.
+            if step == "shown":
+                mouse_to(cx + int(time.monotonic() * 10) % 2, cy)
+            return (w.screen().count(CLOSE_MARK, whitish) >= 3) == (step == "shown")
+        wait_for(as_expected, 4,
+                 f"the close mark {step} with the pointer {'on' if step == 'shown' else 'off'} it")
     xdo("click", 1)
     wait_for(lambda: not w.alive(), 3, "the program to end after a click on the close mark")
     check(probe() is None, "the window is still there")

@@ -6,7 +6,7 @@
 // above it in the Z order; and the foreground window, the one that holds the keyboard.
 //
 // Usage: st_probe [--class NAME] [--title TEXT] [--wait MS] [--dpi N]
-//   Defaults: class "StormtallyWidget", title "x", no waiting; title "*" takes any title. Exits 1
+//   Defaults: class "StormtallyWidget", title "x", no waiting; title "*" takes any title. Exits 3
 //   when no such window exists after waiting up to MS milliseconds. --dpi first sends the window
 //   WM_DPICHANGED for N dots per inch, as Windows does when the window's monitor changes its scale,
 //   with the suggested rectangle (its place, scaled from 170 by 74) written into the window's
@@ -122,7 +122,7 @@ int wmain(int argc, wchar_t** argv) {
   for (DWORD start = GetTickCount(); !top && long(GetTickCount() - start) < waitMs; Sleep(50)) {
     top = FindWindowW(cls.c_str(), name);
   }
-  if (!top) return 1;
+  if (!top) return 3;  // a code of its own, told apart from a start that failed
   DWORD pid = 0;
   GUITHREADINFO gui{};
   gui.cbSize = sizeof gui;
