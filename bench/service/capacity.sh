@@ -66,7 +66,14 @@ held=$((flashes * 2))
   --https-port "$port" --cert "$work/tls/server.pem" --key "$work/tls/server.key" \
   --threads "$server_threads" 2> "$work/empty.log" &
 svc_pid=$!
-until curl -s --cacert "$ca" "https://localhost:$port/healthz" | grep -q flashes_held; do sleep 0.05; done
+# Waits until the service's /healthz matches $1; stops with its log $2 if it ends first.
+await_service() {
+  until curl -s --cacert "$ca" "https://localhost:$port/healthz" | grep -q "$1"; do
+    kill -0 "$svc_pid" 2>/dev/null || { cat "$2" >&2; exit 1; }
+    sleep 0.05
+  done
+}
+await_service flashes_held "$work/empty.log"
 rss_empty=$(awk '/^VmRSS/ {print $2 * 1024}' "/proc/$svc_pid/status")
 kill "$svc_pid"; wait "$svc_pid" 2>/dev/null || true; svc_pid=""
 
@@ -76,10 +83,7 @@ echo "== strikecountd on 127.0.0.1:$port, $server_threads network threads, $flas
   --https-port "$port" --cert "$work/tls/server.pem" --key "$work/tls/server.key" \
   --threads "$server_threads" --max-flashes $((held * 2)) 2> "$work/service.log" &
 svc_pid=$!
-until curl -sf --cacert "$ca" "https://localhost:$port/healthz" | grep -q "\"flashes_held\":${held}[,}]"; do
-  kill -0 "$svc_pid" 2>/dev/null || { cat "$work/service.log"; exit 1; }
-  sleep 0.05
-done
+await_service "\"flashes_held\":${held}[,}]" "$work/service.log"
 rss=$(awk '/^VmRSS/ {print $2 * 1024}' "/proc/$svc_pid/status")
 
 mkdir -p "$work/nginx"
