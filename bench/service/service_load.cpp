@@ -35,6 +35,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -348,15 +349,56 @@ std::string Rate(double r) {
   return s;
 }
 
+// How each load runs: DURATION s a round, ROUNDS rounds a side, THREADS client threads.
+struct Rounds {
+  double seconds = std::getenv("DURATION") ? std::atof(std::getenv("DURATION")) : 4;
+  int rounds = std::getenv("ROUNDS") ? std::atoi(std::getenv("ROUNDS")) : 3;
+  int threads = std::getenv("THREADS") ? std::atoi(std::getenv("THREADS")) : 2;
+};
+
+// Two sides' loads, run alternately `rounds` times each (who goes first alternates): each
+// side's best round and the rates of all its rounds. `run(side)` runs one round; each is logged
+// to stderr under `label` and the side's name.
+struct BestRounds {
+  Result best[2];
+  std::string rates[2];
+};
+BestRounds RunAlternately(int rounds, const std::string& label, const std::string (&names)[2],
+                          const std::function<Result(int side)>& run) {
+  BestRounds out;
+  for (int round = 0; round < rounds; ++round) {
+    for (int k = 0; k < 2; ++k) {
+      const int side = round % 2 == 0 ? k : 1 - k;
+      const Result r = run(side);
+      std::fprintf(stderr, "  %-16s %-13s round %d: %9.0f q/s, p99 %.2f ms, %llu errors\n",
+                   label.c_str(), names[side].c_str(), round + 1, r.rate, r.p99_ms,
+                   static_cast<unsigned long long>(r.errors));
+      out.rates[side] += (out.rates[side].empty() ? "" : " ") + Rate(r.rate);
+      if (round == 0 || r.rate > out.best[side].rate) out.best[side] = r;
+    }
+  }
+  return out;
+}
+
+// A side's best round in the table: its rate, p99 and, when measured, the server's CPU time.
+std::string Cell(const Result& r) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%7s q/s p99 %5.2f ms", Rate(r.rate).c_str(), r.p99_ms);
+  std::string cell = buf;
+  if (r.cpu_us > 0) {
+    std::snprintf(buf, sizeof buf, " %4.0fus", r.cpu_us);
+    cell += buf;
+  }
+  return cell;
+}
+
 int Table(const std::vector<std::string>& targets, const Side& a, const Side& b) {
-  const double seconds = std::getenv("DURATION") ? std::atof(std::getenv("DURATION")) : 4;
-  const int rounds = std::getenv("ROUNDS") ? std::atoi(std::getenv("ROUNDS")) : 3;
-  const int threads = std::getenv("THREADS") ? std::atoi(std::getenv("THREADS")) : 2;
+  const Rounds settings;
+  const std::string names[2] = {a.name, b.name};
   struct Row {
     std::string label;
-    double goal;
-    Result best[2];
-    std::string rounds[2];
+    Mode mode;
+    BestRounds result;
   };
   std::vector<Row> rows;
   for (const std::string& mode_name : Words("MODES", "keep-alive full resumed")) {
@@ -365,23 +407,12 @@ int Table(const std::vector<std::string>& targets, const Side& a, const Side& b)
       return std::fprintf(stderr, "unknown mode %s\n", mode_name.c_str()), 2;
     const Mode mode = static_cast<Mode>(m - std::begin(kModeNames));
     for (const std::string& conns : Words("CONNECTIONS", "2 16")) {
-      Row row;
-      row.label = mode_name + ", " + conns;
-      row.goal = mode == Mode::kKeepAlive ? 0.8 : 0.95;
-      for (int round = 0; round < rounds; ++round) {
-        for (int k = 0; k < 2; ++k) {
-          const int side = (round % 2 == 0) ? k : 1 - k;  // alternate who goes first
-          const Side& s = side == 0 ? a : b;
-          const Result r =
-              RunLoad(targets, s.port, s.pids, mode, std::atoi(conns.c_str()), threads, seconds);
-          std::fprintf(stderr, "  %-16s %-13s round %d: %9.0f q/s, p99 %.2f ms, %llu errors\n",
-                       row.label.c_str(), s.name.c_str(), round + 1, r.rate, r.p99_ms,
-                       static_cast<unsigned long long>(r.errors));
-          row.rounds[side] += (row.rounds[side].empty() ? "" : " ") + Rate(r.rate);
-          if (round == 0 || r.rate > row.best[side].rate) row.best[side] = r;
-        }
-      }
-      rows.push_back(row);
+      const std::string label = mode_name + ", " + conns;
+      rows.push_back({label, mode, RunAlternately(settings.rounds, label, names, [&](int side) {
+                        const Side& s = side == 0 ? a : b;
+                        return RunLoad(targets, s.port, s.pids, mode, std::atoi(conns.c_str()),
+                                       settings.threads, settings.seconds);
+                      })});
     }
   }
   std::printf("\n%-15s | %-31s | %-31s | %-11s\n", "workload (conn.)", a.name.c_str(),
@@ -389,38 +420,30 @@ int Table(const std::vector<std::string>& targets, const Side& a, const Side& b)
   std::printf("%s\n", std::string(97, '-').c_str());
   bool met = true;
   for (const Row& row : rows) {
-    std::string cell[2];
-    for (int s = 0; s < 2; ++s) {
-      char buf[96];
-      const Result& r = row.best[s];
-      std::snprintf(buf, sizeof buf, "%7s q/s p99 %5.2f ms", Rate(r.rate).c_str(), r.p99_ms);
-      cell[s] = buf;
-      if (r.cpu_us > 0) {
-        std::snprintf(buf, sizeof buf, " %4.0fus", r.cpu_us);
-        cell[s] += buf;
-      }
-    }
-    const double ratio = row.best[1].rate > 0 ? row.best[0].rate / row.best[1].rate : 0;
-    const bool ok = ratio >= row.goal;
+    const Result* best = row.result.best;
+    const double goal = row.mode == Mode::kKeepAlive ? 0.8 : 0.95;
+    const double ratio = best[1].rate > 0 ? best[0].rate / best[1].rate : 0;
+    const bool ok = ratio >= goal;
     met = met && ok;
-    std::printf("%-16s | %-31s | %-31s | %.2f %s%.2f\n", row.label.c_str(), cell[0].c_str(),
-                cell[1].c_str(), ratio, ok ? ">= " : "< ", row.goal);
+    std::printf("%-16s | %-31s | %-31s | %.2f %s%.2f\n", row.label.c_str(), Cell(best[0]).c_str(),
+                Cell(best[1]).c_str(), ratio, ok ? ">= " : "< ", goal);
   }
   std::printf(
       "\nEach side's best of %d rounds of %g s; us: the server's CPU time per query;\n"
       "all rounds (q/s):\n",
-      rounds, seconds);
+      settings.rounds, settings.seconds);
   for (const Row& row : rows) {
-    std::printf("  %-16s %s: %s; %s: %s", row.label.c_str(), a.name.c_str(), row.rounds[0].c_str(),
-                b.name.c_str(), row.rounds[1].c_str());
+    const Result* best = row.result.best;
+    std::printf("  %-16s %s: %s; %s: %s", row.label.c_str(), a.name.c_str(),
+                row.result.rates[0].c_str(), b.name.c_str(), row.result.rates[1].c_str());
     for (int s = 0; s < 2; ++s) {
-      if (row.best[s].errors > 0)
-        std::printf("; %s: %llu ERRORS", s ? b.name.c_str() : a.name.c_str(),
-                    static_cast<unsigned long long>(row.best[s].errors));
-      if (row.label.rfind("resumed", 0) == 0 && row.best[s].done > 0)
-        std::printf("; %s resumed %.0f%%", s ? b.name.c_str() : a.name.c_str(),
-                    100.0 * static_cast<double>(row.best[s].resumed) /
-                        static_cast<double>(row.best[s].done));
+      if (best[s].errors > 0)
+        std::printf("; %s: %llu ERRORS", names[s].c_str(),
+                    static_cast<unsigned long long>(best[s].errors));
+      if (row.mode == Mode::kResumed && best[s].done > 0)
+        std::printf(
+            "; %s resumed %.0f%%", names[s].c_str(),
+            100.0 * static_cast<double>(best[s].resumed) / static_cast<double>(best[s].done));
     }
     std::printf("\n");
   }
@@ -430,38 +453,21 @@ int Table(const std::vector<std::string>& targets, const Side& a, const Side& b)
 
 // The plain count and the detailed answer on one server, alternately, keep-alive.
 int Detail(const std::vector<std::string>& targets, const Side& side) {
-  const double seconds = std::getenv("DURATION") ? std::atof(std::getenv("DURATION")) : 4;
-  const int rounds = std::getenv("ROUNDS") ? std::atoi(std::getenv("ROUNDS")) : 3;
-  const int threads = std::getenv("THREADS") ? std::atoi(std::getenv("THREADS")) : 2;
+  const Rounds settings;
+  const std::string names[2] = {"plain", "detail"};
   std::printf("\n%-16s | %-31s | %-31s | %s\n", "keep-alive (conn.)", "plain count",
               "count with Strikes-Detail: 1", "ratio");
   std::printf("%s\n", std::string(92, '-').c_str());
   for (const std::string& conns : Words("CONNECTIONS", "2 16")) {
-    Result best[2];
-    std::string all[2];
-    for (int round = 0; round < rounds; ++round) {
-      for (int k = 0; k < 2; ++k) {
-        const int detail = round % 2 == 0 ? k : 1 - k;  // alternate which goes first
-        const Result r = RunLoad(targets, side.port, side.pids, Mode::kKeepAlive,
-                                 std::atoi(conns.c_str()), threads, seconds, detail == 1);
-        std::fprintf(stderr, "  %-3s %-6s round %d: %9.0f q/s, p99 %.2f ms, %llu errors\n",
-                     conns.c_str(), detail ? "detail" : "plain", round + 1, r.rate, r.p99_ms,
-                     static_cast<unsigned long long>(r.errors));
-        all[detail] += (all[detail].empty() ? "" : " ") + Rate(r.rate);
-        if (round == 0 || r.rate > best[detail].rate) best[detail] = r;
-      }
-    }
-    std::string cell[2];
-    for (int d = 0; d < 2; ++d) {
-      char buf[96];
-      std::snprintf(buf, sizeof buf, "%7s q/s p99 %5.2f ms %4.0fus", Rate(best[d].rate).c_str(),
-                    best[d].p99_ms, best[d].cpu_us);
-      cell[d] = buf;
-    }
-    std::printf("%-18s | %-31s | %-31s | %.2f   (rounds: %s; %s)\n", conns.c_str(), cell[0].c_str(),
-                cell[1].c_str(), best[0].rate > 0 ? best[1].rate / best[0].rate : 0.0,
-                all[0].c_str(), all[1].c_str());
-    if (best[0].errors + best[1].errors > 0) std::printf("  ERRORS in the best rounds\n");
+    const BestRounds r = RunAlternately(settings.rounds, conns, names, [&](int detail) {
+      return RunLoad(targets, side.port, side.pids, Mode::kKeepAlive, std::atoi(conns.c_str()),
+                     settings.threads, settings.seconds, detail == 1);
+    });
+    std::printf("%-18s | %-31s | %-31s | %.2f   (rounds: %s; %s)\n", conns.c_str(),
+                Cell(r.best[0]).c_str(), Cell(r.best[1]).c_str(),
+                r.best[0].rate > 0 ? r.best[1].rate / r.best[0].rate : 0.0, r.rates[0].c_str(),
+                r.rates[1].c_str());
+    if (r.best[0].errors + r.best[1].errors > 0) std::printf("  ERRORS in the best rounds\n");
   }
   return 0;
 }
