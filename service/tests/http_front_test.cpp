@@ -32,8 +32,7 @@ TEST(HttpFront, AnswersCountsRefusesBadRequestsAndClosesSlowIdleAndSurplusClient
       {"HELLO THERE\r\n\r\n", "400 *malformed"},
       {std::string("GET /\0x HTTP/1.1\r\n\r\n", 20), "400 "},
       // A chunk extension that outruns the input buffer, which the header limit does not see.
-      {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n1;" + std::string(20000, 'e'),
-       "431 "},
+      {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n1;" + std::string(20000, 'e'), "431 "},
       // Still there after all that: two requests in one packet, and HEAD (no body).
       {Get(kKlsx) + Get("/healthz"), "200 OK*text/plain*\r\n\r\n2HTTP/1.1 200*\"ok\""},
       {"HEAD " + kKlsx + " HTTP/1.1\r\n\r\n" + Get("/"), "200 OK*Content-Length: 1\r\n\r\nHTTP"},
