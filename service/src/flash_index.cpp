@@ -21,6 +21,10 @@ std::uint32_t Rounded(std::uint32_t n) {
   return std::max<std::uint32_t>(8, (n + 7) / 8 * 8);
 }
 
+double Dot(const UnitVector& a, const UnitVector& b) {
+  return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
 int Wrap(long long col, int cols) {
   if (col >= 0 && col < cols) return static_cast<int>(col);  // most runs; spares a division
   long long m = col % cols;
@@ -44,37 +48,42 @@ double HalfWidth(double sin0, double cos0, double cos_theta, double sin_phi, dou
   return std::acos(k);
 }
 
-// How many of the n points (x[i], y[i], z[i]) lie within the circle for sure (squared chord at
-// most `sure`, returned) and how many more may (at most `maybe`, in `unsure`). With kBlocks, n is
-// a whole number of blocks of 8 points (a padded cell) and the loop needs no remainder.
+// The squared chord to a flash with the offsets (a, b), seen through a cell's frame (base, east,
+// north, tangent).
+[[gnu::always_inline]] inline float FrameChord2(const CellFrame& f, float a, float b) {
+  return f.base + f.east * a + f.north * b + f.tangent * (a * a + b * b);
+}
+
+// How many of the n flashes with the offsets (east[i], north[i]) lie within the circle for sure
+// (squared chord at most `sure`, returned) and how many may (at most `maybe`, in `near`). With
+// kBlocks, n is a whole number of blocks of 8 (a padded cell) and the loop needs no remainder.
 template <bool kBlocks>
-[[gnu::always_inline]] inline std::uint32_t CountNearIn(const float* x, const float* y,
-                                                        const float* z, std::size_t n,
-                                                        const float center[3], float sure,
-                                                        float maybe, std::uint32_t& unsure) {
+[[gnu::always_inline]] inline std::uint32_t CountNearIn(const std::int16_t* east,
+                                                        const std::int16_t* north, std::size_t n,
+                                                        const CellFrame& frame, float sure,
+                                                        float maybe, std::uint32_t& near) {
   if (kBlocks && n % 8 != 0) __builtin_unreachable();
-  std::uint32_t inside = 0, near = 0;
+  std::uint32_t inside = 0, maybe_inside = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    const float dx = x[i] - center[0], dy = y[i] - center[1], dz = z[i] - center[2];
-    const float d2 = dx * dx + dy * dy + dz * dz;
+    const float d2 = FrameChord2(frame, east[i], north[i]);
     inside += d2 <= sure;
-    near += d2 <= maybe;
+    maybe_inside += d2 <= maybe;
   }
-  unsure = near - inside;
+  near = maybe_inside;
   return inside;
 }
 
 // Both compiled for vector instructions (AVX2 where the processor has it).
 __attribute__((target_clones("avx2", "default"))) std::uint32_t CountNear(
-    const float* x, const float* y, const float* z, std::size_t n, const float center[3],
-    float sure, float maybe, std::uint32_t& unsure) {
-  return CountNearIn<false>(x, y, z, n, center, sure, maybe, unsure);
+    const std::int16_t* east, const std::int16_t* north, std::size_t n, const CellFrame& frame,
+    float sure, float maybe, std::uint32_t& near) {
+  return CountNearIn<false>(east, north, n, frame, sure, maybe, near);
 }
 
 __attribute__((target_clones("avx2", "default"))) std::uint32_t CountNearBlocks(
-    const float* x, const float* y, const float* z, std::size_t blocks, const float center[3],
-    float sure, float maybe, std::uint32_t& unsure) {
-  return CountNearIn<true>(x, y, z, 8 * blocks, center, sure, maybe, unsure);
+    const std::int16_t* east, const std::int16_t* north, std::size_t blocks, const CellFrame& frame,
+    float sure, float maybe, std::uint32_t& near) {
+  return CountNearIn<true>(east, north, 8 * blocks, frame, sure, maybe, near);
 }
 
 // The flashes held by n cells, and the oldest and newest time among them.
@@ -95,34 +104,36 @@ __attribute__((target_clones("avx2", "default"))) std::uint64_t SumCells(
 }  // namespace
 
 struct FlashIndex::Circle {
-  Circle(double lat, double lon, double miles, TimeMs from_time, TimeMs to_time)
+  Circle(const FlashIndex& index, double lat, double lon, double miles, TimeMs from_time,
+         TimeMs to_time)
       : center(ToUnitVector(lat, lon)),
         chord2(ChordSquaredForMiles(miles + kEdgeToleranceMiles)),
         from(from_time),
         to(to_time) {
-    // A unit vector's coordinate rounded to single precision is off by at most u = 2^-24 (it is
-    // at most 1), so the difference d of two, with its own rounding, by at most e = u (2 + |d|),
-    // where |d| is at most sqrt(2 chord2) for a point within twice the radius; the sum of three
-    // squares then by at most the E below, and a single precision squared chord outside
-    // [chord2 - E, chord2 + E] decides as a double one. (Circles under 0.04 mi are all checked
-    // in double precision: there the bound's terms in u^2 would matter.)
-    const double u = 0x1p-24, e = 1.001 * u * (2 + std::sqrt(2 * chord2));
-    const double error =
-        2 * std::sqrt(3.0) * e * std::sqrt(2 * chord2) + 3 * e * e + 8 * u * chord2;
-    bound = error;
-    sure = chord2 > 1e-10 && chord2 > error
-               ? std::nextafter(static_cast<float>(chord2 - error), 0.0f)
-               : -1.0f;
-    maybe = std::nextafter(static_cast<float>(chord2 + error), 8.0f);
-    for (int i = 0; i < 3; ++i) center_f[i] = static_cast<float>((&center.x)[i]);
+    // A flash of a cell with the centre C, and E and N the unit vectors east and north there, is
+    // w C + a E + b N with w = sqrt(1 - s), s = a^2 + b^2; from the circle's centre P its squared
+    // chord is exactly |P - C|^2 + 2 (P.C) (1 - w) - 2 (a P.E + b P.N). The frame takes
+    // 2 (1 - w) as s, which is off by at most s^2, and the offsets as kept, each off by at most
+    // q; P.E and P.N are together at most |P - C|. Cells whose centre lies farther than `reach`
+    // hold no flash within the circle and are passed over, so |P - C| is at most `reach` in the
+    // bound; single precision adds its rounding of terms whose sum is at most `terms`, and the
+    // double precision check its own, far below 1e-14. A single precision squared chord outside
+    // [chord2 - bound, chord2 + bound] thus decides as a double precision one.
+    const double limit = index.offset_limit_, s_max = 2 * limit * limit;
+    const double reach = std::sqrt(chord2) + std::sqrt(s_max + s_max * s_max) + 1e-7;
+    farthest = reach < 2 ? reach * reach : std::numeric_limits<double>::infinity();
+    const double apart = std::min(reach, 2.0), q = 0.5 / index.units_ + 1e-15;
+    const double terms = apart * apart + 2 * std::sqrt(2.0) * apart * limit + s_max;
+    bound = 2 * std::sqrt(2.0) * q * apart + 2 * q * (2 * limit + q) + s_max * s_max +
+            10 * 0x1p-24 * terms + 1e-14;
+    sure = chord2 > 2 * bound ? std::nextafter(static_cast<float>(chord2 - bound), 0.0f) : -1.0f;
+    maybe = std::nextafter(static_cast<float>(chord2 + bound), 8.0f);
   }
   // The squared chord from the centre to flash i of `cell` in single precision, and whether
   // that flash lies within the circle by the count's rule: sure or not in single precision,
   // else decided in double precision from its position.
-  float Near2(const Cell& cell, std::uint32_t i) const {
-    const float dx = cell.x()[i] - center_f[0], dy = cell.y()[i] - center_f[1],
-                dz = cell.z()[i] - center_f[2];
-    return dx * dx + dy * dy + dz * dz;
+  static float Near2(const Cell& cell, std::uint32_t i, const Frame& f) {
+    return FrameChord2(f, cell.east()[i], cell.north()[i]);
   }
   bool Holds(const Cell& cell, std::uint32_t i, float near2) const {
     return near2 <= sure ||
@@ -133,10 +144,29 @@ struct FlashIndex::Circle {
   UnitVector center;
   double chord2;  // squared chord of the radius and the edge tolerance
   TimeMs from, to;
-  float center_f[3];
+  double farthest;    // squared chord to the centre of a cell beyond which none is looked at
   float sure, maybe;  // single precision squared chords: surely inside, perhaps inside
-  double bound;       // how far a single precision squared chord may be off, near the circle
+  double bound;       // how far a single precision squared chord may be off
 };
+
+FlashIndex::Axes FlashIndex::AxesOf(int row, int col) const {
+  const double sp = mid_sin_[static_cast<std::size_t>(row)],
+               cp = mid_cos_[static_cast<std::size_t>(row)];
+  const double sl = col_sin_[static_cast<std::size_t>(col)],
+               cl = col_cos_[static_cast<std::size_t>(col)];
+  return {{cp * cl, cp * sl, sp}, {-sl, cl, 0}, {-sp * cl, -sp * sl, cp}};
+}
+
+bool FlashIndex::Sees(const Circle& c, int row, int col, Frame& f) const {
+  const Axes axes = AxesOf(row, col);
+  const double base = ChordSquared(c.center, axes.centre);
+  if (base > c.farthest) return false;
+  const double per_unit = 1 / units_;
+  f = {static_cast<float>(base), static_cast<float>(-2 * Dot(c.center, axes.east) * per_unit),
+       static_cast<float>(-2 * Dot(c.center, axes.north) * per_unit),
+       static_cast<float>((1 - base / 2) * per_unit * per_unit)};
+  return true;
+}
 
 void FlashIndex::Cell::Free::operator()(unsigned char* p) const {
   std::free(p);
@@ -144,8 +174,8 @@ void FlashIndex::Cell::Free::operator()(unsigned char* p) const {
 
 namespace {
 // The fields of a cell: bytes per flash into the block where each starts, and their size.
-constexpr std::pair<std::size_t, std::size_t> kFields[] = {{0, 8},  {8, 8},  {16, 8},
-                                                           {24, 4}, {28, 4}, {32, 4}};
+constexpr std::pair<std::size_t, std::size_t> kFields[] = {
+    {0, 8}, {8, 8}, {16, 8}, {24, 2}, {26, 2}};
 }  // namespace
 
 void FlashIndex::Cell::Resize(std::uint32_t n, std::uint32_t capacity) {
@@ -178,19 +208,33 @@ void FlashIndex::Cell::DropFront(std::uint32_t m, std::uint32_t n) {
 
 void FlashIndex::Cell::Pad(std::uint32_t n) {
   const std::uint32_t end = std::min(capacity_, (n + kLanes - 1) / kLanes * kLanes);
-  for (float* v : {x(), y(), z()}) std::fill(v + n, v + end, 4.0f);  // two diameters away
+  for (std::int16_t* v : {east(), north()}) std::fill(v + n, v + end, std::int16_t{0});
 }
 
 FlashIndex::FlashIndex(double cell_degrees)
     : cell_deg_(cell_degrees),
       rows_(static_cast<int>(std::lround(180.0 / cell_degrees))),
       cols_(static_cast<int>(std::lround(360.0 / cell_degrees))),
+      // A flash lies at most half a cell from its centre in latitude and longitude: east, the
+      // sine of that; north, the sine and the most a parallel bends away from the centre's.
+      offset_limit_(1.01 * (std::sin(cell_degrees / 2 * kDegToRad) + 1 -
+                            std::cos(cell_degrees / 2 * kDegToRad))),
+      units_(32767 / offset_limit_),
       grid_(static_cast<size_t>(rows_)) {
-  if (cols_ < 4 || cols_ > 65535) throw std::invalid_argument("cell size out of range");
+  if (cols_ < 4 || cols_ > 65535 || std::fabs(rows_ * cell_deg_ - 180.0) > 1e-9)
+    throw std::invalid_argument("cell size out of range");
   for (int r = 0; r <= rows_; ++r) {
     const double lat = (-90.0 + r * cell_deg_) * kDegToRad;
     lat_sin_.push_back(std::sin(lat));
     lat_cos_.push_back(std::cos(lat));
+    if (r == rows_) break;
+    mid_sin_.push_back(std::sin(lat + cell_deg_ / 2 * kDegToRad));
+    mid_cos_.push_back(std::cos(lat + cell_deg_ / 2 * kDegToRad));
+  }
+  for (int c = 0; c < cols_; ++c) {
+    const double lon = (-180.0 + (c + 0.5) * cell_deg_) * kDegToRad;
+    col_sin_.push_back(std::sin(lon));
+    col_cos_.push_back(std::cos(lon));
   }
 }
 
@@ -225,12 +269,15 @@ void FlashIndex::Insert(const std::vector<Flash>& flashes) {
       cell.OpenGap(pos, n);
     }
     const UnitVector v = ToUnitVector(f.lat, f.lon);
+    const Axes axes = AxesOf(r, c);
+    auto units = [&](double offset) {  // never beyond the limit; clamped all the same
+      return static_cast<std::int16_t>(std::lround(std::clamp(offset * units_, -32767.0, 32767.0)));
+    };
     cell.time()[pos] = f.time;
     cell.lat()[pos] = f.lat;
     cell.lon()[pos] = f.lon;
-    cell.x()[pos] = static_cast<float>(v.x);
-    cell.y()[pos] = static_cast<float>(v.y);
-    cell.z()[pos] = static_cast<float>(v.z);
+    cell.east()[pos] = units(Dot(v, axes.east));
+    cell.north()[pos] = units(Dot(v, axes.north));
     cell.Pad(n + 1);
     row.size[k] = n + 1;
     row.oldest[k] = cell.time()[0];
@@ -364,8 +411,8 @@ std::pair<int, int> FlashIndex::RowsReached(double lat, double theta_deg) const 
   return {row_of(lat - theta_deg), row_of(lat + theta_deg)};
 }
 
-std::uint64_t FlashIndex::CountRun(const Row& row, int first, int last, bool whole, const Circle& c,
-                                   Edges& edges) const {
+std::uint64_t FlashIndex::CountRun(const Row& row, int r, int first, int last, bool whole,
+                                   const Circle& c, Edges& edges) const {
   std::size_t k = row.first[static_cast<std::size_t>(first)];
   const std::size_t end = row.first[static_cast<std::size_t>(last) + 1];
   if (k == end) return 0;
@@ -385,13 +432,14 @@ std::uint64_t FlashIndex::CountRun(const Row& row, int first, int last, bool who
       n += e - b;
       continue;
     }
-    for (const float* v : {cell.x() + b, cell.y() + b, cell.z() + b}) {
-      // The first three lines of each (most cells fill no more); the processor fetches on.
+    Frame frame;
+    if (!Sees(c, r, row.col[k], frame)) continue;
+    for (const std::int16_t* v : {cell.east() + b, cell.north() + b}) {
+      // The first two lines of each (most cells fill no more); the processor fetches on.
       __builtin_prefetch(v);
-      __builtin_prefetch(v + 16);
       __builtin_prefetch(v + 32);
     }
-    edges.items[edges.size++] = {&cell, b, e, b == 0 && e == row.size[k]};
+    edges.items[edges.size++] = {&cell, frame, b, e, b == 0 && e == row.size[k]};
     if (edges.size == Edges::kCapacity) n += CheckEdges(edges, c);
   }
   return n;
@@ -400,18 +448,23 @@ std::uint64_t FlashIndex::CountRun(const Row& row, int first, int last, bool who
 std::uint64_t FlashIndex::CheckEdges(Edges& edges, const Circle& c) {
   std::uint64_t n = 0;
   for (std::size_t k = 0; k < edges.size; ++k) {
-    const auto& [cell, b, e, whole_cell] = edges.items[k];
-    std::uint32_t unsure = 0;
-    const std::uint32_t inside = whole_cell ? CountNearBlocks(cell->x(), cell->y(), cell->z(),
-                                                              (e + Cell::kLanes - 1) / Cell::kLanes,
-                                                              c.center_f, c.sure, c.maybe, unsure)
-                                            : CountNear(cell->x() + b, cell->y() + b, cell->z() + b,
-                                                        e - b, c.center_f, c.sure, c.maybe, unsure);
-    if (unsure == 0) {
+    const auto& [cell, frame, b, e, whole_cell] = edges.items[k];
+    std::uint32_t inside, near;
+    if (whole_cell) {
+      // Padding lanes hold the cell's centre, whose squared chord is the frame's base exactly.
+      const std::uint32_t blocks = (e + Cell::kLanes - 1) / Cell::kLanes;
+      const std::uint32_t pads = blocks * Cell::kLanes - e;
+      inside = CountNearBlocks(cell->east(), cell->north(), blocks, frame, c.sure, c.maybe, near) -
+               (frame.base <= c.sure ? pads : 0);
+      near -= frame.base <= c.maybe ? pads : 0;
+    } else {
+      inside = CountNear(cell->east() + b, cell->north() + b, e - b, frame, c.sure, c.maybe, near);
+    }
+    if (near == inside) {
       n += inside;
       continue;
     }
-    for (std::uint32_t i = b; i < e; ++i) n += c.Holds(*cell, i, c.Near2(*cell, i));  // again
+    for (std::uint32_t i = b; i < e; ++i) n += c.Holds(*cell, i, c.Near2(*cell, i, frame));
   }
   edges.size = 0;
   return n;
@@ -422,7 +475,7 @@ std::uint64_t FlashIndex::Count(double lat, double lon, double miles, TimeMs fro
   if (from > to || !(miles > 0)) return 0;
   const double theta = miles / kEarthRadiusMiles;  // angular radius, radians
   const double theta_deg = theta / kDegToRad;
-  const Circle circle(lat, lon, miles, from, to);
+  const Circle circle(*this, lat, lon, miles, from, to);
 
   const double lat_lo = lat - theta_deg, lat_hi = lat + theta_deg;
   const auto [r_lo, r_hi] = RowsReached(lat, theta_deg);
@@ -490,12 +543,12 @@ std::uint64_t FlashIndex::Count(double lat, double lon, double miles, TimeMs fro
       if (a > b) return;
       const int wa = Wrap(a, cols_), wb = Wrap(b, cols_);
       if (b - a + 1 >= cols_) {
-        total += CountRun(*row, 0, cols_ - 1, whole, circle, edges);
+        total += CountRun(*row, r, 0, cols_ - 1, whole, circle, edges);
       } else if (wa <= wb) {
-        total += CountRun(*row, wa, wb, whole, circle, edges);
+        total += CountRun(*row, r, wa, wb, whole, circle, edges);
       } else {
-        total += CountRun(*row, wa, cols_ - 1, whole, circle, edges);
-        total += CountRun(*row, 0, wb, whole, circle, edges);
+        total += CountRun(*row, r, wa, cols_ - 1, whole, circle, edges);
+        total += CountRun(*row, r, 0, wb, whole, circle, edges);
       }
     };
     if (inside_w == kAll) {
@@ -584,13 +637,14 @@ void FlashIndex::ForCellsNear(const Circle& c, double lat, double lon, double mi
 std::optional<Flash> FlashIndex::Nearest(double lat, double lon, double miles, TimeMs from,
                                          TimeMs to) const {
   if (from > to || !(miles > 0)) return std::nullopt;
-  const Circle circle(lat, lon, miles, from, to);
+  const Circle circle(*this, lat, lon, miles, from, to);
   // The cells nearest first, each with the least squared chord any point of it can have: once
   // that exceeds the nearest flash found, no later cell holds a nearer one.
   struct Near {
     double least;
     const Cell* cell;
     std::uint32_t b, e;
+    int row, col;
   };
   // The bound: the haversine of the least latitude and longitude differences, the latter
   // weighted by the least cosine of latitude in the cell, with sin x taken as x - x^3/6, which
@@ -601,25 +655,26 @@ std::optional<Flash> FlashIndex::Nearest(double lat, double lon, double miles, T
   double row_part = 0, lon_weight = 0;
   std::vector<Near> cells;
   std::shared_lock<RwLock> guard(lock_);
-  ForCellsNear(circle, lat, lon, miles,
-               [&](const Cell& cell, std::uint32_t b, std::uint32_t e, int row, int col) {
-                 if (row != bound_row) {
-                   const double lat_lo = -90.0 + row * cell_deg_, lat_hi = lat_lo + cell_deg_;
-                   const double dlat = std::max({0.0, lat_lo - lat, lat - lat_hi}) * kDegToRad;
-                   const double cos_least =
-                       std::max(0.0, std::min(std::cos(std::min(lat_hi, 90.0) * kDegToRad),
-                                              std::cos(lat_lo * kDegToRad)));
-                   row_part = sin_below(dlat / 2) * sin_below(dlat / 2);
-                   lon_weight = cos0 * cos_least;
-                   bound_row = row;
-                 }
-                 const double lon_mid = -180.0 + (col + 0.5) * cell_deg_;
-                 const double dlon = std::max(0.0, std::fabs(std::remainder(lon - lon_mid, 360.0)) -
-                                                       cell_deg_ / 2) *
-                                     kDegToRad;
-                 const double s = sin_below(dlon / 2);
-                 cells.push_back({4 * (row_part + lon_weight * s * s) * (1 - 1e-9), &cell, b, e});
-               });
+  ForCellsNear(
+      circle, lat, lon, miles,
+      [&](const Cell& cell, std::uint32_t b, std::uint32_t e, int row, int col) {
+        if (row != bound_row) {
+          const double lat_lo = -90.0 + row * cell_deg_, lat_hi = lat_lo + cell_deg_;
+          const double dlat = std::max({0.0, lat_lo - lat, lat - lat_hi}) * kDegToRad;
+          const double cos_least = std::max(
+              0.0,
+              std::min(std::cos(std::min(lat_hi, 90.0) * kDegToRad), std::cos(lat_lo * kDegToRad)));
+          row_part = sin_below(dlat / 2) * sin_below(dlat / 2);
+          lon_weight = cos0 * cos_least;
+          bound_row = row;
+        }
+        const double lon_mid = -180.0 + (col + 0.5) * cell_deg_;
+        const double dlon =
+            std::max(0.0, std::fabs(std::remainder(lon - lon_mid, 360.0)) - cell_deg_ / 2) *
+            kDegToRad;
+        const double s = sin_below(dlon / 2);
+        cells.push_back({4 * (row_part + lon_weight * s * s) * (1 - 1e-9), &cell, b, e, row, col});
+      });
   auto farther = [](const Near& x, const Near& y) { return x.least > y.least; };
   std::make_heap(cells.begin(), cells.end(), farther);
   // A flash whose single precision squared chord exceeds that of one known inside by more than
@@ -630,11 +685,13 @@ std::optional<Flash> FlashIndex::Nearest(double lat, double lon, double miles, T
   const double slack = circle.sure < 0 ? std::numeric_limits<double>::infinity() : 2 * circle.bound;
   while (!cells.empty() && !(best && cells.front().least > best_chord2)) {
     std::pop_heap(cells.begin(), cells.end(), farther);
-    const auto [least, cell_ptr, b, e] = cells.back();
+    const auto [least, cell_ptr, b, e, row, col] = cells.back();
     cells.pop_back();
+    Frame frame;
+    if (!Sees(circle, row, col, frame)) continue;
     const Cell& cell = *cell_ptr;
     for (std::uint32_t i = b; i < e; ++i) {
-      const float d2 = circle.Near2(cell, i);
+      const float d2 = circle.Near2(cell, i, frame);
       if (d2 > circle.maybe || d2 > best_f + slack) continue;
       const Flash f{cell.time()[i], cell.lat()[i], cell.lon()[i]};
       const double chord2 = ChordSquared(circle.center, ToUnitVector(f.lat, f.lon));
@@ -652,15 +709,18 @@ std::optional<Flash> FlashIndex::Nearest(double lat, double lon, double miles, T
 std::optional<TimeMs> FlashIndex::Newest(double lat, double lon, double miles, TimeMs from,
                                          TimeMs to) const {
   if (from > to || !(miles > 0)) return std::nullopt;
-  const Circle circle(lat, lon, miles, from, to);
+  const Circle circle(*this, lat, lon, miles, from, to);
   std::optional<TimeMs> newest;
   std::shared_lock<RwLock> guard(lock_);
   ForCellsNear(circle, lat, lon, miles,
-               [&](const Cell& cell, std::uint32_t b, std::uint32_t e, int, int) {
+               [&](const Cell& cell, std::uint32_t b, std::uint32_t e, int row, int col) {
                  // Newest first: the first flash inside is the cell's newest, and a cell none of
                  // whose flashes is newer than the one found is passed over.
+                 Frame frame;
+                 if ((newest && cell.time()[e - 1] <= *newest) || !Sees(circle, row, col, frame))
+                   return;
                  for (std::uint32_t i = e; i-- > b && !(newest && cell.time()[i] <= *newest);) {
-                   if (circle.Holds(cell, i, circle.Near2(cell, i))) {
+                   if (circle.Holds(cell, i, circle.Near2(cell, i, frame))) {
                      newest = cell.time()[i];
                      break;
                    }

@@ -3,11 +3,12 @@
 // The globe is cut into cells of a fixed size in latitude and longitude. Each row of cells keeps
 // only its occupied cells, by column, with each cell's size and its oldest and newest time side by
 // side, so that a run of cells is summed without touching their flashes. Each cell keeps its
-// flashes sorted by time, as unit vectors, coordinate by coordinate. A count works row by row:
-// from the circle's width along the row's two edges it takes the run of cells wholly inside (each
-// counted by its size, or by two binary searches on time where the window cuts into it) and the
-// cells on the edge, whose flashes in the window are checked one by one with the squared chord
-// length, no trigonometry per flash.
+// flashes sorted by time, each with its offset east and north from the cell's centre in 16-bit
+// units, field by field. A count works row by row: from the circle's width along the row's two
+// edges it takes the run of cells wholly inside (each counted by its size, or by two binary
+// searches on time where the window cuts into it) and the cells on the edge, whose flashes in the
+// window are checked one by one with the squared chord length, found from the offsets with no
+// trigonometry per flash and four bytes read.
 //
 // Thread-safe: counts share the index, inserts and evictions take it exclusively.
 #pragma once
@@ -29,6 +30,12 @@ struct Flash {
   TimeMs time = 0;  // first event of the flash
   double lat = 0;   // degrees north
   double lon = 0;   // degrees east, -180..180
+};
+
+// A circle seen from one cell of the index: the squared chord from the circle's centre to a flash
+// of the cell with the offsets (a, b) is close to base + east a + north b + tangent (a^2 + b^2).
+struct CellFrame {
+  float base, east, north, tangent;
 };
 
 class FlashIndex {
@@ -62,31 +69,30 @@ class FlashIndex {
 
  private:
   // One cell's flashes, oldest first, in one block holding an array per field: the times, the
-  // positions as given and the unit vectors in single precision. A count checks the unit
-  // vectors, 16 at a time, and goes back to the position for the rare flash that lies within
-  // their rounding of the edge, so its answer is that of a check in double precision.
+  // positions as given and the offsets east and north of the cell's centre (see Frame). A count
+  // checks the offsets, a vector at a time, and goes back to the position for the rare flash that
+  // lies within their rounding of the edge, so its answer is that of a check in double precision.
   class Cell {
    public:
     std::uint32_t capacity() const { return capacity_; }
     TimeMs* time() const { return At<TimeMs>(0); }
     double* lat() const { return At<double>(8); }
     double* lon() const { return At<double>(16); }
-    float* x() const { return At<float>(24); }
-    float* y() const { return At<float>(28); }
-    float* z() const { return At<float>(32); }
+    std::int16_t* east() const { return At<std::int16_t>(24); }
+    std::int16_t* north() const { return At<std::int16_t>(26); }
     // Moves the first n flashes into a block for `capacity` flashes.
     void Resize(std::uint32_t n, std::uint32_t capacity);
     // Moves flashes [pos, n) one place on, to make room at pos.
     void OpenGap(std::uint32_t pos, std::uint32_t n);
     // Drops the first m of n flashes.
     void DropFront(std::uint32_t m, std::uint32_t n);
-    // Fills the unit vectors after the n flashes up to the next multiple of kLanes with points no
-    // circle reaches, so that a count can take the flashes kLanes at a time.
+    // Fills the offsets after the n flashes up to the next multiple of kLanes with the cell's
+    // centre, so that a count can take the flashes kLanes at a time and take the centre off.
     void Pad(std::uint32_t n);
     static constexpr std::uint32_t kLanes = 8;
 
    private:
-    static constexpr std::size_t kBytesPerFlash = 36;
+    static constexpr std::size_t kBytesPerFlash = 28;
     // The array of a field that starts `offset` bytes per flash into the block.
     template <class T>
     T* At(std::size_t offset) const {
@@ -113,11 +119,21 @@ class FlashIndex {
     bool changed = false;
   };
   struct Circle;
+  using Frame = CellFrame;
+  // The frame of the cell in `row` and `col`; false when the cell lies too far from the circle
+  // to hold a flash within it.
+  bool Sees(const Circle& c, int row, int col, Frame& f) const;
+  // A cell's centre and the unit vectors east and north there.
+  struct Axes {
+    UnitVector centre, east, north;
+  };
+  Axes AxesOf(int row, int col) const;
   // Cells on the edge gathered for checking, their flashes [begin, end) fetched meanwhile: a
   // count asks memory for many cells at once instead of waiting for each in turn.
   struct Edges {
     struct Item {
       const Cell* cell;
+      Frame frame;
       std::uint32_t begin, end;
       bool whole_cell;
     };
@@ -142,12 +158,17 @@ class FlashIndex {
   // Flashes in cells [first, last] (wrapped column numbers) of `row`, all inside the circle or
   // each checked against it.
   // (Edge cells are queued in `edges` and counted by CheckEdges.)
-  std::uint64_t CountRun(const Row& row, int first, int last, bool whole, const Circle& c,
+  std::uint64_t CountRun(const Row& row, int r, int first, int last, bool whole, const Circle& c,
                          Edges& edges) const;
 
   const double cell_deg_;
   const int rows_, cols_;
   std::vector<double> lat_sin_, lat_cos_;  // per row edge, rows_ + 1 entries
+  // The cells' centres: sine and cosine of the latitude per row, of the longitude per column.
+  std::vector<double> mid_sin_, mid_cos_, col_sin_, col_cos_;
+  // The largest offset east or north of a cell's centre a flash can have (radians), and the
+  // 16-bit units per radian the offsets are kept in.
+  const double offset_limit_, units_;
 
   mutable RwLock lock_;
   std::vector<std::unique_ptr<Row>> grid_;

@@ -87,3 +87,36 @@ TEST(FlashIndex, RadiusEdgesAntimeridianAndBothEndsOfTheWindow) {
   EXPECT_EQ(std::make_tuple(evicted.size(), evicted[0].lat, evicted[0].lon, index.size()),
             std::make_tuple(9u, -41.0, -90.0, 3u));
 }
+
+TEST(FlashIndex, FlashesAHairInsideOrOutsideTheRadiusCountAsTheyLie) {
+  // Rings of flashes from a millionth of a mile to a tenth of a mile inside and outside the
+  // radius, at random bearings: where a quick check cannot tell, the count must decide in full
+  // precision. Small and large circles; at the equator, mid-latitudes, the antimeridian and a pole.
+  const double centers[][2] = {{0, 0}, {38.7, -90.7}, {-12, 179.9}, {89.9, 45}};
+  const double radii[] = {0.5, 5, 60, 250, 2500};
+  const double hairs[] = {1e-6, 1e-5, 1e-4, 1e-3, 1e-2, 1e-1};
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> u(0, 1);
+  for (const auto& [lat, lon] : centers) {
+    for (double miles : radii) {
+      std::vector<Flash> flashes;
+      for (int i = 0; i < 600; ++i) {
+        // Each at its own distance, so that the nearest is one flash.
+        const double hair = hairs[i % 6] * (i % 12 < 6 ? -1 : 1) * (1 + u(rng));
+        const double d = (miles + hair) / kEarthRadiusMiles, bearing = 2 * kPi * u(rng);
+        const double p = lat * kDegToRad;
+        const double p2 =
+            std::asin(std::sin(p) * std::cos(d) + std::cos(p) * std::sin(d) * std::cos(bearing));
+        const double l2 =
+            lon * kDegToRad + std::atan2(std::sin(bearing) * std::sin(d) * std::cos(p),
+                                         std::cos(d) - std::sin(p) * std::sin(p2));
+        flashes.push_back({kT0 + i, p2 / kDegToRad, std::remainder(l2 / kDegToRad, 360.0)});
+      }
+      FlashIndex index;
+      index.Insert(flashes);
+      ASSERT_EQ(Indexed(index, lat, lon, miles, kT0, kT0 + 599),
+                BruteForce(flashes, lat, lon, miles, kT0, kT0 + 599))
+          << lat << "," << lon << " r=" << miles;
+    }
+  }
+}
