@@ -86,21 +86,6 @@ __attribute__((target_clones("avx2", "default"))) std::uint32_t CountNearBlocks(
   return CountNearIn<true>(east, north, 8 * blocks, frame, sure, maybe, near);
 }
 
-// The flashes held by n cells, and the oldest and newest time among them.
-__attribute__((target_clones("avx2", "default"))) std::uint64_t SumCells(
-    const std::uint32_t* size, const TimeMs* oldest, const TimeMs* newest, std::size_t n,
-    TimeMs& first, TimeMs& last) {
-  std::uint64_t sum = 0;
-  TimeMs lo = oldest[0], hi = newest[0];
-  for (std::size_t i = 0; i < n; ++i) {
-    sum += size[i];
-    lo = std::min(lo, oldest[i]);
-    hi = std::max(hi, newest[i]);
-  }
-  first = lo, last = hi;
-  return sum;
-}
-
 }  // namespace
 
 struct FlashIndex::Circle {
@@ -149,7 +134,7 @@ struct FlashIndex::Circle {
   double bound;       // how far a single precision squared chord may be off
 };
 
-FlashIndex::Axes FlashIndex::AxesOf(int row, int col) const {
+inline FlashIndex::Axes FlashIndex::AxesOf(int row, int col) const {
   const double sp = mid_sin_[static_cast<std::size_t>(row)],
                cp = mid_cos_[static_cast<std::size_t>(row)];
   const double sl = col_sin_[static_cast<std::size_t>(col)],
@@ -157,11 +142,11 @@ FlashIndex::Axes FlashIndex::AxesOf(int row, int col) const {
   return {{cp * cl, cp * sl, sp}, {-sl, cl, 0}, {-sp * cl, -sp * sl, cp}};
 }
 
-bool FlashIndex::Sees(const Circle& c, int row, int col, Frame& f) const {
+inline bool FlashIndex::Sees(const Circle& c, int row, int col, Frame& f) const {
   const Axes axes = AxesOf(row, col);
   const double base = ChordSquared(c.center, axes.centre);
   if (base > c.farthest) return false;
-  const double per_unit = 1 / units_;
+  const double per_unit = unit_;
   f = {static_cast<float>(base), static_cast<float>(-2 * Dot(c.center, axes.east) * per_unit),
        static_cast<float>(-2 * Dot(c.center, axes.north) * per_unit),
        static_cast<float>((1 - base / 2) * per_unit * per_unit)};
@@ -220,6 +205,7 @@ FlashIndex::FlashIndex(double cell_degrees)
       offset_limit_(1.01 * (std::sin(cell_degrees / 2 * kDegToRad) + 1 -
                             std::cos(cell_degrees / 2 * kDegToRad))),
       units_(32767 / offset_limit_),
+      unit_(1 / units_),
       grid_(static_cast<size_t>(rows_)) {
   if (cols_ < 4 || cols_ > 65535 || std::fabs(rows_ * cell_deg_ - 180.0) > 1e-9)
     throw std::invalid_argument("cell size out of range");
@@ -247,20 +233,14 @@ void FlashIndex::Insert(const std::vector<Flash>& flashes) {
         std::clamp(static_cast<int>(std::floor((f.lat + 90.0) / cell_deg_)), 0, rows_ - 1);
     const auto c = static_cast<std::uint16_t>(
         Wrap(static_cast<long long>(std::floor((f.lon + 180.0) / cell_deg_)), cols_));
-    auto& slot = grid_[static_cast<size_t>(r)];
-    if (!slot) slot = std::make_unique<Row>();
-    Row& row = *slot;
-    const auto at = std::lower_bound(row.col.begin(), row.col.end(), c);
-    const auto k = static_cast<size_t>(at - row.col.begin());
-    if (at == row.col.end() || *at != c) {
-      row.col.insert(at, c);
-      row.size.insert(row.size.begin() + static_cast<long>(k), 0);
-      row.oldest.insert(row.oldest.begin() + static_cast<long>(k), f.time);
-      row.newest.insert(row.newest.begin() + static_cast<long>(k), f.time);
-      row.cell.insert(row.cell.begin() + static_cast<long>(k), Cell{});
-    }
-    Cell& cell = row.cell[k];
-    const std::uint32_t n = row.size[k];
+    Row& row = grid_[static_cast<size_t>(r)];
+    auto at = std::lower_bound(row.slots.begin(), row.slots.end(), c,
+                               [](const Slot& slot, std::uint16_t col) { return slot.col < col; });
+    if (at == row.slots.end() || at->col != c)
+      at = row.slots.insert(at, {f.time, f.time, {}, 0, c});
+    Slot& slot = *at;
+    Cell& cell = slot.cell;
+    const std::uint32_t n = slot.size;
     if (n == cell.capacity()) cell.Resize(n, Rounded(n + n / 4 + 1));  // little to spare
     const TimeMs* t = cell.time();
     std::uint32_t pos = n;
@@ -279,15 +259,15 @@ void FlashIndex::Insert(const std::vector<Flash>& flashes) {
     cell.east()[pos] = units(Dot(v, axes.east));
     cell.north()[pos] = units(Dot(v, axes.north));
     cell.Pad(n + 1);
-    row.size[k] = n + 1;
-    row.oldest[k] = cell.time()[0];
-    row.newest[k] = cell.time()[n];
+    slot.size = n + 1;
+    slot.oldest = cell.time()[0];
+    slot.newest = cell.time()[n];
     row.changed = true;
     ++per_second_[SecondOf(f.time)];
     ++size_;
   }
-  for (auto& row : grid_) {
-    if (row && row->changed) Summarize(*row);
+  for (Row& row : grid_) {
+    if (row.changed) Summarize(row);
   }
 }
 
@@ -296,18 +276,21 @@ void FlashIndex::Summarize(Row& row) const {
   row.first.resize(static_cast<std::size_t>(cols_) + 1);
   std::size_t k = 0;
   for (std::size_t c = 0; c <= static_cast<std::size_t>(cols_); ++c) {
-    while (k < row.col.size() && row.col[k] < c) ++k;
+    while (k < row.slots.size() && row.slots[k].col < c) ++k;
     row.first[c] = static_cast<std::uint16_t>(k);
   }
-  row.before.resize(row.col.size() + 1);
+  row.before.resize(row.slots.size() + 1);
   std::uint32_t sum = 0;
-  for (std::size_t k = 0; k < row.col.size(); ++k) {
+  row.row_oldest = row.slots.empty() ? 0 : row.slots[0].oldest;
+  row.row_newest = row.slots.empty() ? 0 : row.slots[0].newest;
+  for (std::size_t k = 0; k < row.slots.size(); ++k) {
+    const Slot& slot = row.slots[k];
     row.before[k] = sum;
-    sum += row.size[k];
+    sum += slot.size;
+    row.row_oldest = std::min(row.row_oldest, slot.oldest);
+    row.row_newest = std::max(row.row_newest, slot.newest);
   }
-  row.before[row.col.size()] = sum;
-  row.row_oldest = row.oldest.empty() ? 0 : *std::min_element(row.oldest.begin(), row.oldest.end());
-  row.row_newest = row.newest.empty() ? 0 : *std::max_element(row.newest.begin(), row.newest.end());
+  row.before[row.slots.size()] = sum;
 }
 
 std::size_t FlashIndex::EvictBefore(TimeMs cutoff, std::vector<Flash>* evicted) {
@@ -318,14 +301,13 @@ std::size_t FlashIndex::EvictBefore(TimeMs cutoff, std::vector<Flash>* evicted) 
 std::size_t FlashIndex::EvictBeforeLocked(TimeMs cutoff, std::vector<Flash>* evicted) {
   if (per_second_.empty() || per_second_.begin()->first * 1000 >= cutoff) return 0;
   std::size_t dropped = 0;
-  for (auto& slot : grid_) {
-    if (!slot) continue;
-    Row& row = *slot;
+  for (Row& row : grid_) {
     std::size_t keep = 0;
-    for (std::size_t k = 0; k < row.col.size(); ++k) {
-      std::uint32_t n = row.size[k];
-      Cell& cell = row.cell[k];
-      if (row.oldest[k] < cutoff) {
+    for (std::size_t k = 0; k < row.slots.size(); ++k) {
+      Slot& slot = row.slots[k];
+      std::uint32_t n = slot.size;
+      Cell& cell = slot.cell;
+      if (slot.oldest < cutoff) {
         const TimeMs* t = cell.time();
         const auto m = static_cast<std::uint32_t>(std::lower_bound(t, t + n, cutoff) - t);
         for (std::uint32_t i = 0; i < m; ++i) {
@@ -338,25 +320,15 @@ std::size_t FlashIndex::EvictBeforeLocked(TimeMs cutoff, std::vector<Flash>* evi
         dropped += m;
         if (n > 0 && cell.capacity() > 64 && n < cell.capacity() / 4)
           cell.Resize(n, Rounded(n + n / 2));
-        row.size[k] = n;
-        if (n > 0) row.oldest[k] = cell.time()[0];
+        slot.size = n;
+        if (n > 0) slot.oldest = cell.time()[0];
         row.changed = true;
       }
       if (n == 0) continue;
-      if (keep != k) {
-        row.col[keep] = row.col[k];
-        row.size[keep] = n;
-        row.oldest[keep] = row.oldest[k];
-        row.newest[keep] = row.newest[k];
-        row.cell[keep] = std::move(row.cell[k]);
-      }
+      if (keep != k) row.slots[keep] = std::move(slot);
       ++keep;
     }
-    row.col.resize(keep);
-    row.size.resize(keep);
-    row.oldest.resize(keep);
-    row.newest.resize(keep);
-    row.cell.resize(keep);
+    row.slots.resize(keep);
     if (row.changed) Summarize(row);
   }
   size_ -= dropped;
@@ -385,22 +357,20 @@ std::optional<TimeMs> FlashIndex::OldestTime() const {
   std::shared_lock<RwLock> guard(lock_);
   if (per_second_.empty()) return std::nullopt;
   TimeMs oldest = (per_second_.begin()->first + 1) * 1000;
-  for (const auto& row : grid_) {
-    if (!row) continue;
-    for (TimeMs t : row->oldest) oldest = std::min(oldest, t);
+  for (const Row& row : grid_) {
+    for (const Slot& slot : row.slots) oldest = std::min(oldest, slot.oldest);
   }
   return oldest;
 }
 
 bool FlashIndex::InWindow(const Row& row, std::size_t k, const Circle& c, std::uint32_t& b,
                           std::uint32_t& e) {
-  if (row.newest[k] < c.from || row.oldest[k] > c.to) return false;
-  const TimeMs* t = row.cell[k].time();
-  b = 0, e = row.size[k];
-  if (row.oldest[k] < c.from)
-    b = static_cast<std::uint32_t>(std::lower_bound(t, t + e, c.from) - t);
-  if (row.newest[k] > c.to)
-    e = static_cast<std::uint32_t>(std::upper_bound(t + b, t + e, c.to) - t);
+  const Slot& slot = row.slots[k];
+  if (slot.newest < c.from || slot.oldest > c.to) return false;
+  const TimeMs* t = slot.cell.time();
+  b = 0, e = slot.size;
+  if (slot.oldest < c.from) b = static_cast<std::uint32_t>(std::lower_bound(t, t + e, c.from) - t);
+  if (slot.newest > c.to) e = static_cast<std::uint32_t>(std::upper_bound(t + b, t + e, c.to) - t);
   return true;
 }
 
@@ -418,28 +388,32 @@ std::uint64_t FlashIndex::CountRun(const Row& row, int r, int first, int last, b
   if (k == end) return 0;
   if (whole) {
     if (row.row_oldest >= c.from && row.row_newest <= c.to) return row.before[end] - row.before[k];
-    TimeMs oldest, newest;
-    const std::uint64_t n =
-        SumCells(&row.size[k], &row.oldest[k], &row.newest[k], end - k, oldest, newest);
-    if (oldest >= c.from && newest <= c.to) return n;  // the window holds every flash
+    TimeMs oldest = row.slots[k].oldest, newest = row.slots[k].newest;
+    for (std::size_t i = k; i < end; ++i) {
+      oldest = std::min(oldest, row.slots[i].oldest);
+      newest = std::max(newest, row.slots[i].newest);
+    }
+    // The window holds every flash.
+    if (oldest >= c.from && newest <= c.to) return row.before[end] - row.before[k];
   }
   std::uint64_t n = 0;
   for (; k < end; ++k) {
     std::uint32_t b, e;
     if (!InWindow(row, k, c, b, e)) continue;
-    const Cell& cell = row.cell[k];
+    const Slot& slot = row.slots[k];
+    const Cell& cell = slot.cell;
     if (whole) {
       n += e - b;
       continue;
     }
     Frame frame;
-    if (!Sees(c, r, row.col[k], frame)) continue;
+    if (!Sees(c, r, slot.col, frame)) continue;
     for (const std::int16_t* v : {cell.east() + b, cell.north() + b}) {
       // The first two lines of each (most cells fill no more); the processor fetches on.
       __builtin_prefetch(v);
       __builtin_prefetch(v + 32);
     }
-    edges.items[edges.size++] = {&cell, frame, b, e, b == 0 && e == row.size[k]};
+    edges.items[edges.size++] = {&cell, frame, b, e, b == 0 && e == slot.size};
     if (edges.size == Edges::kCapacity) n += CheckEdges(edges, c);
   }
   return n;
@@ -522,8 +496,8 @@ std::uint64_t FlashIndex::Count(double lat, double lon, double miles, TimeMs fro
   std::uint64_t total = 0;
   Edges edges;
   for (int r = r_lo; r <= r_hi; ++r) {
-    const Row* row = grid_[static_cast<size_t>(r)].get();
-    if (!row || row->col.empty()) continue;
+    const Row* row = &grid_[static_cast<size_t>(r)];
+    if (row->slots.empty()) continue;
     widths_at(r, below);
     widths_at(r + 1, above);
     // The cells the circle may reach: its widest extent within the row's band.
@@ -605,12 +579,12 @@ void FlashIndex::ForCellsNear(const Circle& c, double lat, double lon, double mi
     const std::size_t end = row.first[static_cast<std::size_t>(last) + 1];
     for (std::size_t k = row.first[static_cast<std::size_t>(first)]; k < end; ++k) {
       std::uint32_t b, e;
-      if (InWindow(row, k, c, b, e)) visit(row.cell[k], b, e, r, row.col[k]);
+      if (InWindow(row, k, c, b, e)) visit(row.slots[k].cell, b, e, r, row.slots[k].col);
     }
   };
   for (; r <= r_hi; ++r) {
-    const Row* row = grid_[static_cast<size_t>(r)].get();
-    if (!row || row->col.empty()) continue;
+    const Row* row = &grid_[static_cast<size_t>(r)];
+    if (row->slots.empty()) continue;
     const double edge_lo = -90.0 + r * cell_deg_, edge_hi = edge_lo + cell_deg_;
     const double band_lo = std::max(edge_lo, lat_lo), band_hi = std::min(edge_hi, lat_hi);
     double w = std::max(width(band_lo), width(band_hi));

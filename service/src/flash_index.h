@@ -104,12 +104,16 @@ class FlashIndex {
     std::unique_ptr<unsigned char, Free> block_;
     std::uint32_t capacity_ = 0;
   };
-  // The occupied cells of one row, by ascending column; the vectors run in parallel.
+  // An occupied cell with what a count reads of it before its flashes, in one place.
+  struct Slot {
+    TimeMs oldest, newest;
+    Cell cell;
+    std::uint32_t size;
+    std::uint16_t col;
+  };
+  // The occupied cells of one row, by ascending column.
   struct Row {
-    std::vector<std::uint16_t> col;
-    std::vector<std::uint32_t> size;
-    std::vector<TimeMs> oldest, newest;
-    std::vector<Cell> cell;
+    std::vector<Slot> slots;
     // Flashes in the cells before each (one entry more than cells), and the oldest and newest
     // time in the row: a run of cells the window holds whole is counted by one subtraction.
     std::vector<std::uint32_t> before;
@@ -167,11 +171,11 @@ class FlashIndex {
   // The cells' centres: sine and cosine of the latitude per row, of the longitude per column.
   std::vector<double> mid_sin_, mid_cos_, col_sin_, col_cos_;
   // The largest offset east or north of a cell's centre a flash can have (radians), and the
-  // 16-bit units per radian the offsets are kept in.
-  const double offset_limit_, units_;
+  // 16-bit units per radian the offsets are kept in, and the radians in one.
+  const double offset_limit_, units_, unit_;
 
   mutable RwLock lock_;
-  std::vector<std::unique_ptr<Row>> grid_;
+  std::vector<Row> grid_;  // every row, occupied or not: one look-up less per row
   std::map<TimeMs, std::uint32_t> per_second_;  // flashes held per whole second
   std::size_t size_ = 0;
 };
