@@ -40,7 +40,9 @@ struct CellFrame {
 
 class FlashIndex {
  public:
-  explicit FlashIndex(double cell_degrees = 0.25);
+  // Cells of 0.4°: smaller ones cost more per row and per cell on a circle's edge than they
+  // save in flashes checked, larger ones more in flashes checked.
+  explicit FlashIndex(double cell_degrees = 0.4);
   ~FlashIndex();
   FlashIndex(const FlashIndex&) = delete;
   FlashIndex& operator=(const FlashIndex&) = delete;
