@@ -1,14 +1,14 @@
 // The flashes the service holds, indexed for counting by circle and time window.
 //
 // The globe is cut into cells of a fixed size in latitude and longitude. Each row of cells keeps
-// only its occupied cells, by column, with each cell's size and its oldest and newest time side by
-// side, so that a run of cells is summed without touching their flashes. Each cell keeps its
-// flashes sorted by time, each with its offset east and north from the cell's centre in 16-bit
-// units, field by field. A count works row by row: from the circle's width along the row's two
-// edges it takes the run of cells wholly inside (each counted by its size, or by two binary
-// searches on time where the window cuts into it) and the cells on the edge, whose flashes in the
-// window are checked one by one with the squared chord length, found from the offsets with no
-// trigonometry per flash and four bytes read.
+// only its occupied cells, by column, each with its size and its oldest and newest time in one
+// record, and the row's running sums, so that a run of cells is summed without touching their
+// flashes. Each cell keeps its flashes sorted by time, each with its offset east and north from
+// the cell's centre in 16-bit units, field by field. A count works row by row: from the circle's
+// width along the row's two edges it takes the run of cells wholly inside (each counted by its
+// size, or by two binary searches on time where the window cuts into it) and the cells on the
+// edge, whose flashes in the window are checked one by one with the squared chord length, found
+// from the offsets with no trigonometry per flash and four bytes read.
 //
 // Thread-safe: counts share the index, inserts and evictions take it exclusively.
 #pragma once
