@@ -107,19 +107,16 @@ struct FlashIndex::Circle {
     const double limit = index.offset_limit_, s_max = 2 * limit * limit;
     const double reach = std::sqrt(chord2) + std::sqrt(s_max + s_max * s_max) + 1e-7;
     farthest = reach < 2 ? reach * reach : std::numeric_limits<double>::infinity();
-    const double apart = std::min(reach, 2.0), q = 0.5 / index.units_ + 1e-15;
+    const double apart = std::min(reach, 2.0), q = index.unit_ / 2 + 1e-15;
     const double terms = apart * apart + 2 * std::sqrt(2.0) * apart * limit + s_max;
     bound = 2 * std::sqrt(2.0) * q * apart + 2 * q * (2 * limit + q) + s_max * s_max +
             10 * 0x1p-24 * terms + 1e-14;
     sure = chord2 > 2 * bound ? std::nextafter(static_cast<float>(chord2 - bound), 0.0f) : -1.0f;
     maybe = std::nextafter(static_cast<float>(chord2 + bound), 8.0f);
   }
-  // The squared chord from the centre to flash i of `cell` in single precision, and whether
-  // that flash lies within the circle by the count's rule: sure or not in single precision,
-  // else decided in double precision from its position.
-  static float Near2(const Cell& cell, std::uint32_t i, const Frame& f) {
-    return FrameChord2(f, cell.east()[i], cell.north()[i]);
-  }
+  // Whether flash i of `cell`, whose single precision squared chord from the centre is `near2`,
+  // lies within the circle by the count's rule: sure or not in single precision, else decided
+  // in double precision from its position.
   bool Holds(const Cell& cell, std::uint32_t i, float near2) const {
     return near2 <= sure ||
            (near2 <= maybe &&
@@ -142,15 +139,18 @@ inline FlashIndex::Axes FlashIndex::AxesOf(int row, int col) const {
   return {{cp * cl, cp * sl, sp}, {-sl, cl, 0}, {-sp * cl, -sp * sl, cp}};
 }
 
-inline bool FlashIndex::Sees(const Circle& c, int row, int col, Frame& f) const {
+inline bool FlashIndex::Sees(const Circle& c, int row, int col, CellFrame& f) const {
   const Axes axes = AxesOf(row, col);
   const double base = ChordSquared(c.center, axes.centre);
   if (base > c.farthest) return false;
-  const double per_unit = unit_;
-  f = {static_cast<float>(base), static_cast<float>(-2 * Dot(c.center, axes.east) * per_unit),
-       static_cast<float>(-2 * Dot(c.center, axes.north) * per_unit),
-       static_cast<float>((1 - base / 2) * per_unit * per_unit)};
+  f = {static_cast<float>(base), static_cast<float>(-2 * Dot(c.center, axes.east) * unit_),
+       static_cast<float>(-2 * Dot(c.center, axes.north) * unit_),
+       static_cast<float>((1 - base / 2) * unit_ * unit_)};
   return true;
+}
+
+float FlashIndex::Cell::Near2(std::uint32_t i, const CellFrame& f) const {
+  return FrameChord2(f, east()[i], north()[i]);
 }
 
 void FlashIndex::Cell::Free::operator()(unsigned char* p) const {
@@ -204,8 +204,7 @@ FlashIndex::FlashIndex(double cell_degrees)
       // sine of that; north, the sine and the most a parallel bends away from the centre's.
       offset_limit_(1.01 * (std::sin(cell_degrees / 2 * kDegToRad) + 1 -
                             std::cos(cell_degrees / 2 * kDegToRad))),
-      units_(32767 / offset_limit_),
-      unit_(1 / units_),
+      unit_(offset_limit_ / 32767),
       grid_(static_cast<size_t>(rows_)) {
   if (cols_ < 4 || cols_ > 65535 || std::fabs(rows_ * cell_deg_ - 180.0) > 1e-9)
     throw std::invalid_argument("cell size out of range");
@@ -251,7 +250,7 @@ void FlashIndex::Insert(const std::vector<Flash>& flashes) {
     const UnitVector v = ToUnitVector(f.lat, f.lon);
     const Axes axes = AxesOf(r, c);
     auto units = [&](double offset) {  // never beyond the limit; clamped all the same
-      return static_cast<std::int16_t>(std::lround(std::clamp(offset * units_, -32767.0, 32767.0)));
+      return static_cast<std::int16_t>(std::lround(std::clamp(offset / unit_, -32767.0, 32767.0)));
     };
     cell.time()[pos] = f.time;
     cell.lat()[pos] = f.lat;
@@ -387,13 +386,15 @@ std::uint64_t FlashIndex::CountRun(const Row& row, int r, int first, int last, b
   const std::size_t end = row.first[static_cast<std::size_t>(last) + 1];
   if (k == end) return 0;
   if (whole) {
-    if (row.row_oldest >= c.from && row.row_newest <= c.to) return row.before[end] - row.before[k];
-    TimeMs oldest = row.slots[k].oldest, newest = row.slots[k].newest;
-    for (std::size_t i = k; i < end; ++i) {
-      oldest = std::min(oldest, row.slots[i].oldest);
-      newest = std::max(newest, row.slots[i].newest);
+    // When the window holds every flash of the row, or else of the run: one subtraction.
+    TimeMs oldest = row.row_oldest, newest = row.row_newest;
+    if (oldest < c.from || newest > c.to) {
+      oldest = row.slots[k].oldest, newest = row.slots[k].newest;
+      for (std::size_t i = k; i < end; ++i) {
+        oldest = std::min(oldest, row.slots[i].oldest);
+        newest = std::max(newest, row.slots[i].newest);
+      }
     }
-    // The window holds every flash.
     if (oldest >= c.from && newest <= c.to) return row.before[end] - row.before[k];
   }
   std::uint64_t n = 0;
@@ -406,7 +407,7 @@ std::uint64_t FlashIndex::CountRun(const Row& row, int r, int first, int last, b
       n += e - b;
       continue;
     }
-    Frame frame;
+    CellFrame frame;
     if (!Sees(c, r, slot.col, frame)) continue;
     for (const std::int16_t* v : {cell.east() + b, cell.north() + b}) {
       // The first two lines of each (most cells fill no more); the processor fetches on.
@@ -438,7 +439,7 @@ std::uint64_t FlashIndex::CheckEdges(Edges& edges, const Circle& c) {
       n += inside;
       continue;
     }
-    for (std::uint32_t i = b; i < e; ++i) n += c.Holds(*cell, i, c.Near2(*cell, i, frame));
+    for (std::uint32_t i = b; i < e; ++i) n += c.Holds(*cell, i, cell->Near2(i, frame));
   }
   edges.size = 0;
   return n;
@@ -652,20 +653,20 @@ std::optional<Flash> FlashIndex::Nearest(double lat, double lon, double miles, T
   auto farther = [](const Near& x, const Near& y) { return x.least > y.least; };
   std::make_heap(cells.begin(), cells.end(), farther);
   // A flash whose single precision squared chord exceeds that of one known inside by more than
-  // twice the rounding bound is farther for sure; the others are decided in double precision,
-  // by the rule Count uses.
+  // twice the bound is farther for sure; the others are decided in double precision, by the
+  // rule Count uses.
   std::optional<Flash> best;
   double best_chord2 = 0, best_f = std::numeric_limits<double>::infinity();
-  const double slack = circle.sure < 0 ? std::numeric_limits<double>::infinity() : 2 * circle.bound;
+  const double slack = 2 * circle.bound;
   while (!cells.empty() && !(best && cells.front().least > best_chord2)) {
     std::pop_heap(cells.begin(), cells.end(), farther);
     const auto [least, cell_ptr, b, e, row, col] = cells.back();
     cells.pop_back();
-    Frame frame;
+    CellFrame frame;
     if (!Sees(circle, row, col, frame)) continue;
     const Cell& cell = *cell_ptr;
     for (std::uint32_t i = b; i < e; ++i) {
-      const float d2 = circle.Near2(cell, i, frame);
+      const float d2 = cell.Near2(i, frame);
       if (d2 > circle.maybe || d2 > best_f + slack) continue;
       const Flash f{cell.time()[i], cell.lat()[i], cell.lon()[i]};
       const double chord2 = ChordSquared(circle.center, ToUnitVector(f.lat, f.lon));
@@ -690,11 +691,11 @@ std::optional<TimeMs> FlashIndex::Newest(double lat, double lon, double miles, T
                [&](const Cell& cell, std::uint32_t b, std::uint32_t e, int row, int col) {
                  // Newest first: the first flash inside is the cell's newest, and a cell none of
                  // whose flashes is newer than the one found is passed over.
-                 Frame frame;
+                 CellFrame frame;
                  if ((newest && cell.time()[e - 1] <= *newest) || !Sees(circle, row, col, frame))
                    return;
                  for (std::uint32_t i = e; i-- > b && !(newest && cell.time()[i] <= *newest);) {
-                   if (circle.Holds(cell, i, circle.Near2(cell, i, frame))) {
+                   if (circle.Holds(cell, i, cell.Near2(i, frame))) {
                      newest = cell.time()[i];
                      break;
                    }

@@ -71,7 +71,7 @@ class FlashIndex {
 
  private:
   // One cell's flashes, oldest first, in one block holding an array per field: the times, the
-  // positions as given and the offsets east and north of the cell's centre (see Frame). A count
+  // positions as given and the offsets east and north of the cell's centre (see CellFrame). A count
   // checks the offsets, a vector at a time, and goes back to the position for the rare flash that
   // lies within their rounding of the edge, so its answer is that of a check in double precision.
   class Cell {
@@ -82,6 +82,8 @@ class FlashIndex {
     double* lon() const { return At<double>(16); }
     std::int16_t* east() const { return At<std::int16_t>(24); }
     std::int16_t* north() const { return At<std::int16_t>(26); }
+    // The squared chord to flash i in single precision, seen through frame f.
+    float Near2(std::uint32_t i, const CellFrame& f) const;
     // Moves the first n flashes into a block for `capacity` flashes.
     void Resize(std::uint32_t n, std::uint32_t capacity);
     // Moves flashes [pos, n) one place on, to make room at pos.
@@ -125,10 +127,9 @@ class FlashIndex {
     bool changed = false;
   };
   struct Circle;
-  using Frame = CellFrame;
   // The frame of the cell in `row` and `col`; false when the cell lies too far from the circle
   // to hold a flash within it.
-  bool Sees(const Circle& c, int row, int col, Frame& f) const;
+  bool Sees(const Circle& c, int row, int col, CellFrame& f) const;
   // A cell's centre and the unit vectors east and north there.
   struct Axes {
     UnitVector centre, east, north;
@@ -139,7 +140,7 @@ class FlashIndex {
   struct Edges {
     struct Item {
       const Cell* cell;
-      Frame frame;
+      CellFrame frame;
       std::uint32_t begin, end;
       bool whole_cell;
     };
@@ -172,9 +173,9 @@ class FlashIndex {
   std::vector<double> lat_sin_, lat_cos_;  // per row edge, rows_ + 1 entries
   // The cells' centres: sine and cosine of the latitude per row, of the longitude per column.
   std::vector<double> mid_sin_, mid_cos_, col_sin_, col_cos_;
-  // The largest offset east or north of a cell's centre a flash can have (radians), and the
-  // 16-bit units per radian the offsets are kept in, and the radians in one.
-  const double offset_limit_, units_, unit_;
+  // The largest offset east or north of a cell's centre a flash can have, and the unit of the
+  // 16-bit numbers the offsets are kept in (radians).
+  const double offset_limit_, unit_;
 
   mutable RwLock lock_;
   std::vector<Row> grid_;  // every row, occupied or not: one look-up less per row
