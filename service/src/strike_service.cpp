@@ -147,12 +147,16 @@ void StrikeService::Ingest(const std::vector<Flash>& flashes, std::optional<Time
   metrics_.CountDropped(Metrics::Dropped::kInvalid, invalid);
   metrics_.CountDropped(Metrics::Dropped::kOutsideWindow, outside);
   recent_.Insert(keep);
-  if (!old.empty()) {
-    moved_before_.store(std::max(moved_before_.load(), cutoff));
-    history_.Insert(old);
-  }
+  KeepInHistory(old, cutoff);
   metrics_.CountIngested(keep.size() + old.size());
   EvictAndCap(now);
+}
+
+void StrikeService::KeepInHistory(const std::vector<Flash>& flashes, TimeMs before) {
+  if (flashes.empty()) return;
+  // Set first, so that a count that no longer finds the flashes in recent_ looks for them.
+  moved_before_.store(std::max(moved_before_.load(), before));
+  history_.Insert(flashes);
 }
 
 TimeMs StrikeService::Retention() const {
@@ -165,11 +169,7 @@ void StrikeService::EvictAndCap(TimeMs now) {
   const TimeMs cutoff = now - options_.window;
   std::vector<Flash> moved;
   recent_.EvictBefore(cutoff, &moved);
-  if (!moved.empty()) {
-    // Set first, so that a count that finds the flashes no longer in recent_ looks for them.
-    moved_before_.store(std::max(moved_before_.load(), cutoff));
-    history_.Insert(moved);
-  }
+  KeepInHistory(moved, cutoff);
   metrics_.CountDropped(Metrics::Dropped::kOutsideWindow, history_.EvictBefore(now - Retention()));
 
   const std::size_t max = options_.max_flashes, in_window = recent_.size();

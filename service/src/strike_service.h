@@ -88,6 +88,8 @@ class StrikeService {
   Area Detail(const CountQuery& q, TimeMs now) const;
   std::uint64_t CountWindow(const CountQuery& q, TimeMs from, TimeMs to) const;
   void EvictAndCap(TimeMs now);
+  // Puts flashes older than `before` into history_, where counts reaching back past it look.
+  void KeepInHistory(const std::vector<Flash>& flashes, TimeMs before);
   // Reads a count or area query into `q` and takes the time; or the 400 or 503 that answers it.
   std::optional<HttpReply> Admit(std::string_view query, CountQuery& q, TimeMs& now) const;
   HttpReply Count(std::string_view query, bool detail);
