@@ -380,11 +380,35 @@ std::pair<int, int> FlashIndex::RowsReached(double lat, double theta_deg) const 
   return {row_of(lat - theta_deg), row_of(lat + theta_deg)};
 }
 
-std::uint64_t FlashIndex::CountRun(const Row& row, int r, int first, int last, bool whole,
-                                   const Circle& c, Edges& edges) const {
-  std::size_t k = row.first[static_cast<std::size_t>(first)];
-  const std::size_t end = row.first[static_cast<std::size_t>(last) + 1];
-  if (k == end) return 0;
+std::uint64_t FlashIndex::CountRuns(Runs& runs, const Circle& c, Edges& edges) const {
+  for (std::size_t i = 0; i < runs.size; ++i) {
+    Runs::Item& run = runs.items[i];
+    const Row& row = *run.row;
+    run.k = row.first[static_cast<std::size_t>(run.first)];
+    run.end = row.first[static_cast<std::size_t>(run.last) + 1];
+    if (run.k == run.end) continue;
+    if (run.whole) {
+      __builtin_prefetch(&row.before[run.k]);
+      __builtin_prefetch(&row.before[run.end]);
+    } else {  // an edge run holds a cell or two
+      __builtin_prefetch(&row.slots[run.k]);
+      __builtin_prefetch(&row.slots[run.end - 1]);
+    }
+  }
+  std::uint64_t n = 0;
+  for (std::size_t i = 0; i < runs.size; ++i) {
+    if (runs.items[i].k != runs.items[i].end) n += CountRun(runs.items[i], c, edges);
+  }
+  runs.size = 0;
+  return n;
+}
+
+std::uint64_t FlashIndex::CountRun(const Runs::Item& run, const Circle& c, Edges& edges) const {
+  const Row& row = *run.row;
+  const int r = run.r;
+  const bool whole = run.whole;
+  std::size_t k = run.k;
+  const std::size_t end = run.end;
   if (whole) {
     // When the window holds every flash of the row, or else of the run: one subtraction.
     TimeMs oldest = row.row_oldest, newest = row.row_newest;
@@ -496,6 +520,7 @@ std::uint64_t FlashIndex::Count(double lat, double lon, double miles, TimeMs fro
   std::shared_lock<RwLock> guard(lock_);
   std::uint64_t total = 0;
   Edges edges;
+  Runs runs;
   for (int r = r_lo; r <= r_hi; ++r) {
     const Row* row = &grid_[static_cast<size_t>(r)];
     if (row->slots.empty()) continue;
@@ -514,16 +539,22 @@ std::uint64_t FlashIndex::Count(double lat, double lon, double miles, TimeMs fro
     below = above;
     if (reach_w == kNone) continue;
 
+    auto add = [&](int first, int last, bool whole) {
+      __builtin_prefetch(&row->first[static_cast<std::size_t>(first)]);
+      __builtin_prefetch(&row->first[static_cast<std::size_t>(last) + 1]);
+      runs.items[runs.size++] = {row, r, first, last, whole, 0, 0};
+      if (runs.size == Runs::kCapacity) total += CountRuns(runs, circle, edges);
+    };
     auto run = [&](long long a, long long b, bool whole) {
       if (a > b) return;
       const int wa = Wrap(a, cols_), wb = Wrap(b, cols_);
       if (b - a + 1 >= cols_) {
-        total += CountRun(*row, r, 0, cols_ - 1, whole, circle, edges);
+        add(0, cols_ - 1, whole);
       } else if (wa <= wb) {
-        total += CountRun(*row, r, wa, wb, whole, circle, edges);
+        add(wa, wb, whole);
       } else {
-        total += CountRun(*row, r, wa, cols_ - 1, whole, circle, edges);
-        total += CountRun(*row, r, 0, wb, whole, circle, edges);
+        add(wa, cols_ - 1, whole);
+        add(0, wb, whole);
       }
     };
     if (inside_w == kAll) {
@@ -556,6 +587,7 @@ std::uint64_t FlashIndex::Count(double lat, double lon, double miles, TimeMs fro
       run(in_hi + 1, out_hi, false);
     }
   }
+  total += CountRuns(runs, circle, edges);
   return total + CheckEdges(edges, circle);
 }
 

@@ -162,11 +162,25 @@ class FlashIndex {
   std::pair<int, int> RowsReached(double lat, double theta_deg) const;
   // Brings `before`, `first` and the row's time span up to date after inserts or evictions.
   void Summarize(Row& row) const;
-  // Flashes in cells [first, last] (wrapped column numbers) of `row`, all inside the circle or
-  // each checked against it.
+  // Runs of cells [first, last] (wrapped column numbers) of a row, gathered for counting: the
+  // batch looks up its columns, then its cells, each step for every run at once, so that memory
+  // is asked for many rows together instead of one fetch waiting on another. `whole`: every
+  // cell of the run lies inside the circle.
+  struct Runs {
+    struct Item {
+      const Row* row;
+      int r, first, last;
+      bool whole;
+      std::size_t k, end;  // the run's occupied cells, once looked up
+    };
+    static constexpr std::size_t kCapacity = 32;
+    Item items[kCapacity];
+    std::size_t size = 0;
+  };
+  std::uint64_t CountRuns(Runs& runs, const Circle& c, Edges& edges) const;
+  // Flashes in the cells of one run, all inside the circle or each checked against it.
   // (Edge cells are queued in `edges` and counted by CheckEdges.)
-  std::uint64_t CountRun(const Row& row, int r, int first, int last, bool whole, const Circle& c,
-                         Edges& edges) const;
+  std::uint64_t CountRun(const Runs::Item& run, const Circle& c, Edges& edges) const;
 
   const double cell_deg_;
   const int rows_, cols_;
