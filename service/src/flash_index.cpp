@@ -86,6 +86,16 @@ __attribute__((target_clones("avx2", "default"))) std::uint32_t CountNearBlocks(
   return CountNearIn<true>(east, north, 8 * blocks, frame, sure, maybe, near);
 }
 
+// Marks the n flashes whose squared chord lies above `sure` and at most `maybe`.
+__attribute__((target_clones("avx2", "default"))) void MarkBetween(
+    const std::int16_t* east, const std::int16_t* north, std::size_t n, const CellFrame& frame,
+    float sure, float maybe, std::uint8_t* marks) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const float d2 = FrameChord2(frame, east[i], north[i]);
+    marks[i] = (d2 > sure) & (d2 <= maybe);
+  }
+}
+
 }  // namespace
 
 struct FlashIndex::Circle {
@@ -118,9 +128,11 @@ struct FlashIndex::Circle {
   // lies within the circle by the count's rule: sure or not in single precision, else decided
   // in double precision from its position.
   bool Holds(const Cell& cell, std::uint32_t i, float near2) const {
-    return near2 <= sure ||
-           (near2 <= maybe &&
-            ChordSquared(center, ToUnitVector(cell.lat()[i], cell.lon()[i])) <= chord2);
+    return near2 <= sure || (near2 <= maybe && Within(cell, i));
+  }
+  // Whether flash i of `cell` lies within the circle, in double precision.
+  bool Within(const Cell& cell, std::uint32_t i) const {
+    return ChordSquared(center, ToUnitVector(cell.lat()[i], cell.lon()[i])) <= chord2;
   }
 
   UnitVector center;
@@ -447,6 +459,25 @@ std::uint64_t FlashIndex::CountRun(const Runs::Item& run, const Circle& c, Edges
   return n;
 }
 
+std::uint32_t FlashIndex::CheckBetween(const Cell& cell, std::uint32_t b, std::uint32_t e,
+                                       const CellFrame& frame, const Circle& c) {
+  constexpr std::uint32_t kChunk = 256;
+  std::uint8_t marks[kChunk];
+  std::uint32_t inside = 0;
+  for (std::uint32_t from = b; from < e; from += kChunk) {
+    const std::uint32_t n = std::min(kChunk, e - from);
+    MarkBetween(cell.east() + from, cell.north() + from, n, frame, c.sure, c.maybe, marks);
+    std::fill(marks + n, marks + (n + 7) / 8 * 8, std::uint8_t{0});
+    for (std::uint32_t i = 0; i < n; i += 8) {
+      std::uint64_t eight;
+      std::memcpy(&eight, marks + i, 8);
+      if (eight == 0) continue;
+      for (std::uint32_t j = i; j < i + 8; ++j) inside += marks[j] && c.Within(cell, from + j);
+    }
+  }
+  return inside;
+}
+
 std::uint64_t FlashIndex::CheckEdges(Edges& edges, const Circle& c) {
   std::uint64_t n = 0;
   for (std::size_t k = 0; k < edges.size; ++k) {
@@ -462,11 +493,8 @@ std::uint64_t FlashIndex::CheckEdges(Edges& edges, const Circle& c) {
     } else {
       inside = CountNear(cell->east() + b, cell->north() + b, e - b, frame, c.sure, c.maybe, near);
     }
-    if (near == inside) {
-      n += inside;
-      continue;
-    }
-    for (std::uint32_t i = b; i < e; ++i) n += c.Holds(*cell, i, cell->Near2(i, frame));
+    n += inside;
+    if (near != inside) n += CheckBetween(*cell, b, e, frame, c);
   }
   edges.size = 0;
   return n;

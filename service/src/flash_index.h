@@ -149,6 +149,10 @@ class FlashIndex {
     std::size_t size = 0;
   };
   static std::uint64_t CheckEdges(Edges& edges, const Circle& c);
+  // Of the flashes [b, e) of a cell, those whose squared chord through the frame lies between
+  // `sure` and `maybe`, checked in double precision: how many lie inside.
+  static std::uint32_t CheckBetween(const Cell& cell, std::uint32_t b, std::uint32_t e,
+                                    const CellFrame& frame, const Circle& c);
 
   std::size_t EvictBeforeLocked(TimeMs cutoff, std::vector<Flash>* evicted);
   // Calls visit(cell, b, e, row, column) for the flashes [b, e) of each cell the circle may
