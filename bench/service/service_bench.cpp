@@ -67,6 +67,15 @@ std::vector<Flash> Flashes(size_t n, TimeMs span) {
   return flashes;
 }
 
+// A point over the contiguous US and a radius of 5-250 miles.
+struct Query {
+  double lat, lon, miles;
+};
+Query RandomQuery(std::mt19937_64& rng) {
+  std::uniform_real_distribution<double> u(0, 1);
+  return {24.5 + 25 * u(rng), -124.8 + 58 * u(rng), 5 + 245 * u(rng)};
+}
+
 FlashIndex& IndexWith(size_t n) {
   static std::map<size_t, std::unique_ptr<FlashIndex>> cache;
   auto& slot = cache[n];
@@ -80,11 +89,10 @@ FlashIndex& IndexWith(size_t n) {
 void BM_Count(benchmark::State& state) {
   FlashIndex& index = IndexWith(static_cast<size_t>(state.range(0)));
   std::mt19937_64 rng(2);
-  std::uniform_real_distribution<double> u(0, 1);
   std::uint64_t total = 0;
   for (auto _ : state) {
-    total += index.Count(24.5 + 25 * u(rng), -124.8 + 58 * u(rng), 5 + 245 * u(rng), kEnd - 900000,
-                         kEnd);
+    const Query q = RandomQuery(rng);
+    total += index.Count(q.lat, q.lon, q.miles, kEnd - 900000, kEnd);
   }
   benchmark::DoNotOptimize(total);
   state.SetItemsProcessed(state.iterations());
@@ -99,13 +107,12 @@ void BM_CountColdCaches(benchmark::State& state) {
   std::vector<unsigned char> other(64 << 20);
   std::size_t at = 0;
   std::mt19937_64 rng(2);
-  std::uniform_real_distribution<double> u(0, 1);
   std::uint64_t total = 0;
   for (auto _ : state) {
     for (std::size_t i = 0; i < 256 * 1024; i += 64, at = (at + 64) % other.size()) ++other[at];
-    const double lat = 24.5 + 25 * u(rng), lon = -124.8 + 58 * u(rng), miles = 5 + 245 * u(rng);
+    const Query q = RandomQuery(rng);
     const auto start = std::chrono::steady_clock::now();
-    total += index.Count(lat, lon, miles, kEnd - 900000, kEnd);
+    total += index.Count(q.lat, q.lon, q.miles, kEnd - 900000, kEnd);
     state.SetIterationTime(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
@@ -125,12 +132,11 @@ void BM_Answer(benchmark::State& state) {
     return s;
   }();
   std::mt19937_64 rng(2);
-  std::uniform_real_distribution<double> u(0, 1);
   std::vector<std::string> targets;
   for (int i = 0; i < 4096; ++i) {
-    targets.push_back("/counter/Strike_Counter.php?lat=" + std::to_string(24.5 + 25 * u(rng)) +
-                      "&lon=" + std::to_string(-124.8 + 58 * u(rng)) +
-                      "&distance=" + std::to_string(5 + 245 * u(rng)));
+    const Query q = RandomQuery(rng);
+    targets.push_back("/counter/Strike_Counter.php?lat=" + std::to_string(q.lat) +
+                      "&lon=" + std::to_string(q.lon) + "&distance=" + std::to_string(q.miles));
   }
   std::size_t i = 0, bytes = 0;
   for (auto _ : state) {

@@ -467,13 +467,7 @@ std::uint32_t FlashIndex::CheckBetween(const Cell& cell, std::uint32_t b, std::u
   for (std::uint32_t from = b; from < e; from += kChunk) {
     const std::uint32_t n = std::min(kChunk, e - from);
     MarkBetween(cell.east() + from, cell.north() + from, n, frame, c.sure, c.maybe, marks);
-    std::fill(marks + n, marks + (n + 7) / 8 * 8, std::uint8_t{0});
-    for (std::uint32_t i = 0; i < n; i += 8) {
-      std::uint64_t eight;
-      std::memcpy(&eight, marks + i, 8);
-      if (eight == 0) continue;
-      for (std::uint32_t j = i; j < i + 8; ++j) inside += marks[j] && c.Within(cell, from + j);
-    }
+    for (std::uint32_t i = 0; i < n; ++i) inside += marks[i] && c.Within(cell, from + i);
   }
   return inside;
 }

@@ -114,9 +114,12 @@ TEST(FlashIndex, FlashesAHairInsideOrOutsideTheRadiusCountAsTheyLie) {
       }
       FlashIndex index;
       index.Insert(flashes);
-      ASSERT_EQ(Indexed(index, lat, lon, miles, kT0, kT0 + 599),
-                BruteForce(flashes, lat, lon, miles, kT0, kT0 + 599))
-          << lat << "," << lon << " r=" << miles;
+      // The whole of each cell, and a window that cuts into them.
+      for (const auto& [from, to] : {std::pair{kT0, kT0 + 599}, std::pair{kT0 + 150, kT0 + 449}}) {
+        ASSERT_EQ(Indexed(index, lat, lon, miles, from, to),
+                  BruteForce(flashes, lat, lon, miles, from, to))
+            << lat << "," << lon << " r=" << miles << " from +" << from - kT0;
+      }
     }
   }
 }

@@ -122,7 +122,7 @@ def trust(test_authority=True):
 
 def probe(cls="StormtallyWidget", title="x", wait_ms=0, *more, env=None):
     """The probe's view of a top-level window (see probe_win.cpp), or None without one."""
-    for _ in range(2):  # a Wine process start fails now and then: one more look then
+    for _ in range(2):  # a Wine process start fails now and then: one more look after one
         code, out = run_wine(wine_path("st_probe.exe"), "--class", cls, "--title", title,
                              "--wait", str(wait_ms), *more, timeout=wait_ms / 1000 + 30, env=env)
         if code in (0, 3):  # 3: no such window, an answer like any other
